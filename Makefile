@@ -1,0 +1,41 @@
+# The README's commands: `make demo` runs the main job, `make test` runs every test.
+# Both install what they need on a fresh Debian machine first.
+
+SHELL := /bin/bash
+PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
+            msitools wixl libmsi-dev libglib2.0-dev g++-mingw-w64-x86-64 wine wine64 \
+            clang libclang-rt-14-dev hyperfine valgrind
+DEMO_DIR := build/demo
+
+.PHONY: all deps build build-windows test demo demo-reset bench fuzz clean
+
+all: build
+
+deps:
+	@missing=""; for p in $(PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	if [ -n "$$missing" ]; then \
+	    echo "Installing:$$missing"; \
+	    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing >/dev/null; \
+	fi
+
+build: deps
+	cmake --preset linux >/dev/null
+	cmake --build --preset linux
+
+build-windows: deps
+	cmake --preset windows >/dev/null
+	cmake --build --preset windows
+
+test: build build-windows
+	ctest --preset linux
+
+# The main job on a simulated machine that lasts between runs (reset: make demo-reset).
+demo: build
+	@mkdir -p $(DEMO_DIR)
+	SIMWIN_ROOT=$(DEMO_DIR) build/linux/spinstall
+
+demo-reset:
+	rm -rf $(DEMO_DIR)
+
+clean:
+	rm -rf build

@@ -1,0 +1,36 @@
+# The Linux build: the system over the simulated Windows.
+enable_language(ASM)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(LIBMSI IMPORTED_TARGET libmsi-1.0)
+
+file(GLOB SIMULATED_SOURCES CONFIGURE_DEPENDS platform/simulated/*.cpp)
+list(REMOVE_ITEM SIMULATED_SOURCES "${CMAKE_SOURCE_DIR}/platform/simulated/main.cpp")
+add_library(platform_simulated STATIC ${SIMULATED_SOURCES})
+target_include_directories(platform_simulated PUBLIC "${CMAKE_SOURCE_DIR}")
+if(LIBMSI_FOUND)
+    target_link_libraries(platform_simulated PUBLIC PkgConfig::LIBMSI)
+endif()
+# The system and the platform call each other.
+target_link_libraries(spinstall_core PUBLIC platform_simulated)
+
+# Our resource compiler turns the script into the standard .res image that the
+# assembler then places into the executable as it is.
+add_executable(rccompile tools/rccompile.cpp)
+set(RESOURCE_IMAGE "${RESOURCE_BUILD_DIR}/spinstall.res")
+add_custom_command(OUTPUT "${RESOURCE_IMAGE}"
+    COMMAND rccompile -I "${RESOURCE_BUILD_DIR}" -I "${RESOURCE_SCRIPT_DIR}" -o "${RESOURCE_IMAGE}"
+            "${SPINSTALL_RESOURCE_SCRIPT}"
+    DEPENDS rccompile "${SPINSTALL_RESOURCE_SCRIPT}" "${PACKAGE_FILE}" ${RESOURCE_INPUTS}
+    COMMENT "Compiling the resource script")
+configure_file(cmake/embedded_resources.S.in "${RESOURCE_BUILD_DIR}/embedded_resources.S" @ONLY)
+set_source_files_properties("${RESOURCE_BUILD_DIR}/embedded_resources.S" PROPERTIES OBJECT_DEPENDS "${RESOURCE_IMAGE}")
+add_library(embedded_resources OBJECT "${RESOURCE_BUILD_DIR}/embedded_resources.S")
+
+add_executable(spinstall platform/simulated/main.cpp $<TARGET_OBJECTS:embedded_resources>)
+target_link_libraries(spinstall PRIVATE spinstall_core platform_simulated)
+set_target_properties(spinstall PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}")
+
+include(CTest)
+if(BUILD_TESTING)
+    add_subdirectory(tests)
+endif()

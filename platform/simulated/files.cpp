@@ -1,0 +1,338 @@
+// Simulated file handles: CreateFileW with its dispositions and sharing rules,
+// WriteFile, SetFilePointer, CloseHandle and DeleteFileW over Linux files.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <memory>
+#include <vector>
+
+#include "platform/simulated/sim.h"
+#include "platform/simulated/state.h"
+
+namespace sim {
+namespace {
+
+struct OpenFile {
+    int descriptor = -1;
+    dev_t device = 0;
+    ino_t inode = 0;
+    win::DWORD access = 0;
+    win::DWORD share = 0;
+    std::u16string path;
+};
+
+struct FileState {
+    std::vector<std::unique_ptr<OpenFile>> files;
+    std::int64_t nextWriteLimit = -1;
+};
+
+FileState& Files() {
+    static FileState state;
+    return state;
+}
+
+void ResetFiles() {
+    for (auto& file : Files().files) {
+        close(file->descriptor);
+    }
+    Files() = FileState{};
+}
+detail::ResetRegistration resetFiles(&ResetFiles);
+detail::FailableRegistration registerCreateFileW("CreateFileW");
+detail::FailableRegistration registerWriteFile("WriteFile");
+detail::FailableRegistration registerSetFilePointer("SetFilePointer");
+detail::FailableRegistration registerDeleteFileW("DeleteFileW");
+
+OpenFile* FindOpen(win::HANDLE handle) {
+    for (auto& file : Files().files) {
+        if (file.get() == handle) {
+            return file.get();
+        }
+    }
+    return nullptr;
+}
+
+win::DWORD ErrorFromErrno(int cause, const std::string& host) {
+    switch (cause) {
+        case EACCES:
+        case EPERM:
+        case EISDIR:
+        case EROFS:
+            return win::ERROR_ACCESS_DENIED;
+        case EEXIST:
+            return win::ERROR_FILE_EXISTS;
+        case ENOTDIR:
+            return win::ERROR_PATH_NOT_FOUND;
+        case ENOSPC:
+            return win::ERROR_DISK_FULL;
+        case ENAMETOOLONG:
+            return win::ERROR_FILENAME_EXCED_RANGE;
+        case ENOENT: {
+            const std::string parent = host.substr(0, host.find_last_of('/'));
+            struct stat info {};
+            return (parent.empty() || (stat(parent.c_str(), &info) == 0 && S_ISDIR(info.st_mode)))
+                       ? win::ERROR_FILE_NOT_FOUND
+                       : win::ERROR_PATH_NOT_FOUND;
+        }
+        default:
+            return win::ERROR_ACCESS_DENIED;
+    }
+}
+
+// Whether a new open with access/share is compatible with every open handle of
+// the same file: each side must share what the other one uses.
+bool SharingAllows(dev_t device, ino_t inode, win::DWORD access, win::DWORD share) {
+    for (auto& file : Files().files) {
+        if (file->device != device || file->inode != inode) {
+            continue;
+        }
+        const bool newReads = (access & win::GENERIC_READ) != 0;
+        const bool newWrites = (access & win::GENERIC_WRITE) != 0;
+        const bool oldReads = (file->access & win::GENERIC_READ) != 0;
+        const bool oldWrites = (file->access & win::GENERIC_WRITE) != 0;
+        if ((newReads && (file->share & win::FILE_SHARE_READ) == 0) ||
+            (newWrites && (file->share & win::FILE_SHARE_WRITE) == 0) ||
+            (oldReads && (share & win::FILE_SHARE_READ) == 0) ||
+            (oldWrites && (share & win::FILE_SHARE_WRITE) == 0)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+void LimitNextWrite(std::uint32_t bytes) { Files().nextWriteLimit = bytes; }
+
+}  // namespace sim
+
+namespace win {
+
+HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, SECURITY_ATTRIBUTES* /*security*/,
+                   DWORD creationDisposition, DWORD /*flagsAndAttributes*/, HANDLE /*templateFile*/) {
+    std::uint32_t error = 0;
+    if (sim::detail::ShouldFail("CreateFileW", ERROR_ACCESS_DENIED, &error)) {
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (fileName == nullptr || *fileName == u'\0') {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    const std::u16string full = sim::detail::FullWindowsPath(fileName);
+    const std::string host = sim::detail::ResolveHostPath(fileName);
+    if (full.empty() || host.empty()) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (full.back() == u'\\') {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+
+    int flags = O_CLOEXEC;
+    const bool reads = (desiredAccess & GENERIC_READ) != 0;
+    const bool writes = (desiredAccess & GENERIC_WRITE) != 0;
+    flags |= (reads && writes) ? O_RDWR : (writes ? O_WRONLY : O_RDONLY);
+    bool creates = false;
+    switch (creationDisposition) {
+        case CREATE_NEW:
+            // O_EXCL also refuses an existing link, dangling or not.
+            flags |= O_CREAT | O_EXCL;
+            creates = true;
+            break;
+        case CREATE_ALWAYS:
+            flags |= O_CREAT | O_TRUNC;
+            creates = true;
+            break;
+        case OPEN_EXISTING:
+            break;
+        case OPEN_ALWAYS:
+            flags |= O_CREAT;
+            creates = true;
+            break;
+        case TRUNCATE_EXISTING:
+            flags |= O_TRUNC;
+            break;
+        default:
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return INVALID_HANDLE_VALUE;
+    }
+
+    struct stat before {};
+    const bool existed = stat(host.c_str(), &before) == 0;
+    if (existed && S_ISDIR(before.st_mode)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    if ((writes || (creates && !existed) || creationDisposition == CREATE_ALWAYS ||
+         creationDisposition == TRUNCATE_EXISTING) &&
+        sim::detail::WriteDenied(full)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (existed && !sim::SharingAllows(before.st_dev, before.st_ino, desiredAccess, shareMode)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (existed && creationDisposition == CREATE_NEW) {
+        SetLastError(ERROR_FILE_EXISTS);
+        return INVALID_HANDLE_VALUE;
+    }
+
+    const int descriptor = open(host.c_str(), flags, 0644);
+    if (descriptor < 0) {
+        SetLastError(sim::ErrorFromErrno(errno, host));
+        return INVALID_HANDLE_VALUE;
+    }
+    struct stat info {};
+    fstat(descriptor, &info);
+    auto file = std::make_unique<sim::OpenFile>();
+    file->descriptor = descriptor;
+    file->device = info.st_dev;
+    file->inode = info.st_ino;
+    file->access = desiredAccess;
+    file->share = shareMode;
+    file->path = full;
+    HANDLE handle = file.get();
+    sim::detail::TrackOpen(handle, "file", sim::ToUtf8(full));
+    sim::Files().files.push_back(std::move(file));
+    // Opening an existing file with OPEN_ALWAYS or CREATE_ALWAYS says so.
+    SetLastError((existed && (creationDisposition == OPEN_ALWAYS || creationDisposition == CREATE_ALWAYS))
+                     ? ERROR_ALREADY_EXISTS
+                     : ERROR_SUCCESS);
+    return handle;
+}
+
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, DWORD* bytesWritten, void* /*overlapped*/) {
+    if (bytesWritten != nullptr) {
+        *bytesWritten = 0;
+    }
+    sim::OpenFile* open = sim::FindOpen(file);
+    if (open == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    std::uint32_t error = 0;
+    if (sim::detail::ShouldFail("WriteFile", ERROR_WRITE_FAULT, &error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    if ((open->access & GENERIC_WRITE) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    std::size_t allowed = bytesToWrite;
+    bool limited = false;
+    if (sim::Files().nextWriteLimit >= 0) {
+        limited = static_cast<std::size_t>(sim::Files().nextWriteLimit) < allowed;
+        allowed = std::min<std::size_t>(allowed, static_cast<std::size_t>(sim::Files().nextWriteLimit));
+        sim::Files().nextWriteLimit = -1;
+    }
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    std::size_t done = 0;
+    while (done < allowed) {
+        const ssize_t count = write(open->descriptor, bytes + done, allowed - done);
+        if (count < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            if (bytesWritten != nullptr) {
+                *bytesWritten = static_cast<DWORD>(done);
+            }
+            SetLastError(errno == ENOSPC ? ERROR_DISK_FULL : ERROR_WRITE_FAULT);
+            return FALSE;
+        }
+        done += static_cast<std::size_t>(count);
+    }
+    if (bytesWritten != nullptr) {
+        *bytesWritten = static_cast<DWORD>(done);
+    }
+    if (limited) {
+        SetLastError(ERROR_DISK_FULL);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+DWORD SetFilePointer(HANDLE file, LONG distanceToMove, LONG* distanceToMoveHigh, DWORD moveMethod) {
+    sim::OpenFile* open = sim::FindOpen(file);
+    if (open == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return INVALID_SET_FILE_POINTER;
+    }
+    std::uint32_t error = 0;
+    if (sim::detail::ShouldFail("SetFilePointer", ERROR_INVALID_PARAMETER, &error)) {
+        SetLastError(error);
+        return INVALID_SET_FILE_POINTER;
+    }
+    std::int64_t distance = distanceToMove;
+    if (distanceToMoveHigh != nullptr) {
+        distance = (static_cast<std::int64_t>(*distanceToMoveHigh) << 32) |
+                   static_cast<std::uint32_t>(distanceToMove);
+    }
+    const int whence = moveMethod == FILE_BEGIN ? SEEK_SET : (moveMethod == FILE_CURRENT ? SEEK_CUR : SEEK_END);
+    const off_t position = lseek(open->descriptor, static_cast<off_t>(distance), whence);
+    if (position < 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (distanceToMoveHigh != nullptr) {
+        *distanceToMoveHigh = static_cast<LONG>(static_cast<std::uint64_t>(position) >> 32);
+    }
+    SetLastError(ERROR_SUCCESS);
+    return static_cast<DWORD>(static_cast<std::uint64_t>(position) & 0xFFFFFFFFU);
+}
+
+BOOL CloseHandle(HANDLE object) {
+    auto& files = sim::Files().files;
+    auto it = std::find_if(files.begin(), files.end(), [&](const auto& file) { return file.get() == object; });
+    if (it == files.end()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    close((*it)->descriptor);
+    sim::detail::TrackClose(object);
+    files.erase(it);
+    return TRUE;
+}
+
+BOOL DeleteFileW(LPCWSTR fileName) {
+    std::uint32_t error = 0;
+    if (sim::detail::ShouldFail("DeleteFileW", ERROR_ACCESS_DENIED, &error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    if (fileName == nullptr) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    const std::u16string full = sim::detail::FullWindowsPath(fileName);
+    const std::string host = sim::detail::ResolveHostPath(fileName);
+    struct stat info {};
+    if (host.empty() || lstat(host.c_str(), &info) != 0) {
+        SetLastError(host.empty() ? ERROR_PATH_NOT_FOUND : sim::ErrorFromErrno(errno, host));
+        return FALSE;
+    }
+    if (S_ISDIR(info.st_mode) || sim::detail::WriteDenied(full)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    for (auto& file : sim::Files().files) {
+        if (file->device == info.st_dev && file->inode == info.st_ino &&
+            (file->share & FILE_SHARE_DELETE) == 0) {
+            SetLastError(ERROR_SHARING_VIOLATION);
+            return FALSE;
+        }
+    }
+    if (unlink(host.c_str()) != 0) {
+        SetLastError(sim::ErrorFromErrno(errno, host));
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace win

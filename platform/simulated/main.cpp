@@ -1,0 +1,130 @@
+// The Linux process entry: sets up the simulated machine from the environment,
+// builds the process command line from argv and calls the GUI entry.
+//
+// Variables of the simulated platform (the system itself reads none):
+//   SIMWIN_ROOT       directory of the simulated machine; drive C: is its "c" folder
+//                     (default /tmp/simwin-<uid>)
+//   SIMWIN_ENV_<NAME> sets the variable NAME of the simulated environment
+//   SIMWIN_LOG        file that receives one line per message box, for scripts
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/entry.h"
+#include "platform/simulated/machine_file.h"
+#include "platform/simulated/sim.h"
+
+extern char** environ;
+
+namespace {
+
+std::string EnvironmentOr(const char* name, const std::string& fallback) {
+    const char* value = std::getenv(name);
+    return (value != nullptr && *value != '\0') ? std::string(value) : fallback;
+}
+
+// Escapes a text for one line of the log: backslash, tab and line breaks.
+std::string Escaped(std::u16string_view text) {
+    std::string out;
+    for (char c : sim::ToUtf8(text)) {
+        switch (c) {
+            case '\\': out += "\\\\"; break;
+            case '\t': out += "\\t"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            default: out.push_back(c);
+        }
+    }
+    return out;
+}
+
+void ShowOnTerminal(const sim::MessageBoxRecord& box) {
+    const char* icon = (box.style & 0xF0) == 0x40 ? "information" : ((box.style & 0xF0) == 0x10 ? "error" : "");
+    std::string text = sim::ToUtf8(box.text);
+    std::printf("+-- %s%s%s%s\n", sim::ToUtf8(box.caption).c_str(), *icon != '\0' ? " (" : "", icon,
+                *icon != '\0' ? ")" : "");
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const std::size_t end = text.find('\n', start);
+        std::printf("| %s\n", text.substr(start, end == std::string::npos ? std::string::npos : end - start).c_str());
+        if (end == std::string::npos) {
+            break;
+        }
+        start = end + 1;
+    }
+    std::printf("+-- [ OK ]\n");
+    std::fflush(stdout);
+    if (isatty(STDIN_FILENO) != 0) {
+        int c = 0;
+        while ((c = std::getchar()) != EOF && c != '\n') {
+        }
+    }
+}
+
+void AppendToLog(const std::string& logPath, const sim::MessageBoxRecord& box) {
+    FILE* log = std::fopen(logPath.c_str(), "a");
+    if (log == nullptr) {
+        return;
+    }
+    std::fprintf(log, "box\t0x%x\t%u\t%s\t%s\n", box.style, box.threadLocale, Escaped(box.caption).c_str(),
+                 Escaped(box.text).c_str());
+    std::fclose(log);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string root = EnvironmentOr("SIMWIN_ROOT", "/tmp/simwin-" + std::to_string(getuid()));
+    sim::ResetMachine(root);
+    sim::MapDrive('Z', "/");
+    char directory[PATH_MAX];
+    if (getcwd(directory, sizeof directory) != nullptr) {
+        const std::u16string current = sim::WindowsPath(directory);
+        if (!current.empty()) {
+            sim::SetCurrentDirectory(current);
+        }
+    }
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        const std::string entry = *variable;
+        const std::string prefix = "SIMWIN_ENV_";
+        const std::size_t equals = entry.find('=');
+        if (entry.rfind(prefix, 0) == 0 && equals != std::string::npos && equals > prefix.size()) {
+            sim::SetEnvironmentVariable(sim::FromUtf8(entry.substr(prefix.size(), equals - prefix.size())),
+                                        sim::FromUtf8(entry.substr(equals + 1)));
+        }
+    }
+    if (!sim::LoadMachine()) {
+        return 1;
+    }
+
+    const std::string logPath = EnvironmentOr("SIMWIN_LOG", "");
+    sim::SetMessageBoxPresenter([logPath](const sim::MessageBoxRecord& box) {
+        if (!logPath.empty()) {
+            AppendToLog(logPath, box);
+        }
+        ShowOnTerminal(box);
+    });
+
+    std::vector<std::u16string> arguments;
+    char self[PATH_MAX];
+    const ssize_t selfLength = readlink("/proc/self/exe", self, sizeof self - 1);
+    std::u16string program = selfLength > 0 ? sim::WindowsPath(std::string(self, static_cast<std::size_t>(selfLength)))
+                                            : std::u16string();
+    arguments.push_back(program.empty() ? sim::FromUtf8(argv[0]) : program);
+    for (int index = 1; index < argc; ++index) {
+        arguments.push_back(sim::FromUtf8(argv[index]));
+    }
+    const std::u16string commandLine = sim::QuoteCommandLine(arguments);
+    sim::SetCommandLine(commandLine);
+
+    std::u16string tail = commandLine.substr(std::min(commandLine.size(), arguments[0].size()));
+    const int result = WinMain(sim::EmbeddedModule(), nullptr, tail.data(), 10 /* SW_SHOWDEFAULT */);
+    sim::SaveMachine();
+    return result;
+}
