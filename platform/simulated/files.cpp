@@ -1,6 +1,7 @@
 // Simulated file handles: CreateFileW with its dispositions and sharing rules,
 // WriteFile, SetFilePointer, CloseHandle and DeleteFileW over Linux files.
 #include <fcntl.h>
+#include <link.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -101,6 +102,63 @@ bool SharingAllows(dev_t device, ino_t inode, win::DWORD access, win::DWORD shar
         }
     }
     return true;
+}
+
+struct ImageRange {
+    std::uintptr_t begin = 0;
+    std::uintptr_t end = 0;
+    off_t fileOffset = 0;
+};
+
+// The file-backed load segments of the executable itself.
+const std::vector<ImageRange>& OwnImageRanges() {
+    static const std::vector<ImageRange> ranges = [] {
+        std::vector<ImageRange> found;
+        dl_iterate_phdr(
+            [](dl_phdr_info* info, std::size_t, void* data) {
+                if (info->dlpi_name != nullptr && info->dlpi_name[0] != '\0') {
+                    return 0;  // a shared library, not the executable
+                }
+                auto* list = static_cast<std::vector<ImageRange>*>(data);
+                for (int k = 0; k < info->dlpi_phnum; ++k) {
+                    const ElfW(Phdr)& header = info->dlpi_phdr[k];
+                    if (header.p_type == PT_LOAD && header.p_filesz > 0) {
+                        const std::uintptr_t begin = info->dlpi_addr + header.p_vaddr;
+                        list->push_back({begin, begin + header.p_filesz, static_cast<off_t>(header.p_offset)});
+                    }
+                }
+                return 1;
+            },
+            &found);
+        return found;
+    }();
+    return ranges;
+}
+
+// Bytes that lie in the executable's read-only image are copied by the kernel
+// straight from the executable file: the same bytes write() would take from
+// the mapping, without first faulting every page of a large resource into the
+// process. done tells how far it got; the caller writes whatever remains.
+void CopyFromOwnImage(int descriptor, const void* buffer, std::size_t size, std::size_t& done) {
+    static const int image = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
+    const auto address = reinterpret_cast<std::uintptr_t>(buffer);
+    if (image < 0 || size < (std::size_t{1} << 20)) {
+        return;
+    }
+    for (const ImageRange& range : OwnImageRanges()) {
+        if (address < range.begin || address + size > range.end) {
+            continue;
+        }
+        off_t offset = range.fileOffset + static_cast<off_t>(address - range.begin);
+        while (done < size) {
+            const ssize_t copied = copy_file_range(image, &offset, descriptor, nullptr, size - done, 0);
+            if (copied <= 0) {
+                return;
+            }
+            done += static_cast<std::size_t>(copied);
+        }
+        return;
+    }
 }
 
 }  // namespace
@@ -234,6 +292,9 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, DWORD* bytesWrit
     }
     const auto* bytes = static_cast<const std::uint8_t*>(buffer);
     std::size_t done = 0;
+    if (!limited) {
+        sim::CopyFromOwnImage(open->descriptor, buffer, allowed, done);
+    }
     while (done < allowed) {
         const ssize_t count = write(open->descriptor, bytes + done, allowed - done);
         if (count < 0) {
