@@ -15,7 +15,10 @@ target_link_libraries(spinstall_core PUBLIC platform_simulated)
 
 # Our resource compiler turns the script into the standard .res image that the
 # assembler then places into the executable as it is.
+add_library(rc_compiler STATIC tools/rc_compiler.cpp)
+target_include_directories(rc_compiler PUBLIC "${CMAKE_SOURCE_DIR}")
 add_executable(rccompile tools/rccompile.cpp)
+target_link_libraries(rccompile PRIVATE rc_compiler)
 set(RESOURCE_IMAGE "${RESOURCE_BUILD_DIR}/spinstall.res")
 add_custom_command(OUTPUT "${RESOURCE_IMAGE}"
     COMMAND rccompile -I "${RESOURCE_BUILD_DIR}" -I "${RESOURCE_SCRIPT_DIR}" -o "${RESOURCE_IMAGE}"
