@@ -34,6 +34,13 @@ demo: build
 	@mkdir -p $(DEMO_DIR)
 	SIMWIN_ROOT=$(DEMO_DIR) build/linux/spinstall
 
+# Every fuzz target for FUZZ_SECONDS each (default 60).
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz
+	tests/fuzz/run-fuzzers.sh $(FUZZ_SECONDS)
+
 demo-reset:
 	rm -rf $(DEMO_DIR)
 
