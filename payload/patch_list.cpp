@@ -56,7 +56,8 @@ bool AppendPatchList(std::u16string path) {
     static const char kSeparator[] = "*****\r\n";
     static const char kLineBreak[] = "\r\n";
     for (int n = 0;; ++n) {
-        const std::u16string name = u"#" + DecimalText(kFirstDescriptionId + n);
+        std::u16string name = u"#";
+        name += DecimalText(kFirstDescriptionId + n);
         win::HRSRC resource = win::FindResourceW(InstanceHandle, name.c_str(), u"TXT");
         if (resource == nullptr) {
             if (n == 0) {
