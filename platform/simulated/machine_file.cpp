@@ -1,10 +1,154 @@
 #include "platform/simulated/machine_file.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include "platform/simulated/sim.h"
+#include "platform/simulated/sim_registry.h"
+#include "platform/simulated/state.h"
+
 namespace sim {
+namespace {
 
-// Until the registry is simulated, a machine has no lasting state beyond its drive.
-bool LoadMachine() { return true; }
+struct MachineFileState {
+    std::string path;
+    // The registry as it was loaded, in the writer's own form, so that layout
+    // differences of a hand-edited file do not count as changes.
+    std::string loadedText;
+    bool mustWrite = false;
+};
 
-void SaveMachine() {}
+MachineFileState& MachineFile() {
+    static MachineFileState state;
+    return state;
+}
+
+void ResetMachineFile() {
+    MachineFile() = MachineFileState{};
+}
+detail::ResetRegistration resetMachineFile(&ResetMachineFile);
+
+constexpr std::u16string_view kInternationalKey = u"Control Panel\\International";
+
+// Windows keeps the user's locale as eight hexadecimal digits ("00000411").
+void ApplyUserLocale() {
+    const auto text = ReadRegistryString(win::HKEY_CURRENT_USER, kInternationalKey, u"Locale");
+    if (!text || text->empty() || text->size() > 8) {
+        return;
+    }
+    win::LCID locale = 0;
+    for (char16_t c : *text) {
+        int digit = -1;
+        if (c >= u'0' && c <= u'9') {
+            digit = c - u'0';
+        } else if (c >= u'a' && c <= u'f') {
+            digit = c - u'a' + 10;
+        } else if (c >= u'A' && c <= u'F') {
+            digit = c - u'A' + 10;
+        }
+        if (digit < 0) {
+            return;
+        }
+        locale = (locale << 4) | static_cast<win::LCID>(digit);
+    }
+    if (detail::IsKnownLocale(locale)) {
+        SetUserDefaultLocale(locale);
+    }
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path, int& cause) {
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        cause = errno;
+        return std::nullopt;
+    }
+    std::string text;
+    char chunk[65536];
+    std::size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+        text.append(chunk, got);
+    }
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed) {
+        cause = EIO;
+        return std::nullopt;
+    }
+    return text;
+}
+
+}  // namespace
+
+void BuildDemoMachine() {
+    // The user's settings as a fresh Windows has them. The products of the demo
+    // come with the install mode.
+    SetRegistryString(win::HKEY_CURRENT_USER, kInternationalKey, u"Locale", u"00000409");
+}
+
+bool LoadMachine() {
+    MachineFileState& state = MachineFile();
+    state = MachineFileState{};
+    const char* named = std::getenv("SIMWIN_MACHINE");
+    state.path = named == nullptr ? "" : named;
+    if (state.path.empty()) {
+        BuildDemoMachine();
+        ApplyUserLocale();
+        return true;
+    }
+    int cause = 0;
+    const auto text = ReadWholeFile(state.path, cause);
+    if (!text) {
+        if (cause != ENOENT) {
+            std::fprintf(stderr, "SIMWIN_MACHINE %s: %s\n", state.path.c_str(), std::strerror(cause));
+            state.path.clear();
+            return false;
+        }
+        BuildDemoMachine();
+        state.mustWrite = true;
+    } else {
+        std::string error;
+        if (!LoadRegistryFileText(*text, error)) {
+            std::fprintf(stderr, "SIMWIN_MACHINE %s: %s\n", state.path.c_str(), error.c_str());
+            state.path.clear();
+            return false;
+        }
+    }
+    state.loadedText = RegistryFileText();
+    ApplyUserLocale();
+    return true;
+}
+
+void SaveMachine() {
+    MachineFileState& state = MachineFile();
+    if (state.path.empty()) {
+        return;
+    }
+    const std::string text = RegistryFileText();
+    if (!state.mustWrite && text == state.loadedText) {
+        return;
+    }
+    // Written beside the file and renamed over it, so that a failed write never
+    // leaves half a machine behind.
+    const std::string temporary = state.path + ".tmp-" + std::to_string(getpid());
+    FILE* file = std::fopen(temporary.c_str(), "wb");
+    bool written = file != nullptr && std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    if (file != nullptr) {
+        written = (std::fclose(file) == 0) && written;
+    }
+    if (!written || std::rename(temporary.c_str(), state.path.c_str()) != 0) {
+        std::fprintf(stderr, "SIMWIN_MACHINE %s: cannot be written: %s\n", state.path.c_str(),
+                     std::strerror(errno));
+        std::remove(temporary.c_str());
+        return;
+    }
+    state.loadedText = text;
+    state.mustWrite = false;
+}
 
 }  // namespace sim

@@ -1,0 +1,930 @@
+// The simulated registry: an in-memory tree of keys with typed values behind
+// RegOpenKeyExW, RegQueryValueExW, RegDeleteValueW and RegCloseKey, and its
+// text form, the registry file format that regedit writes.
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <memory>
+
+#include "platform/simulated/sim.h"
+#include "platform/simulated/sim_registry.h"
+#include "platform/simulated/state.h"
+
+namespace sim {
+namespace {
+
+constexpr win::DWORD kErrorKeyDeleted = 1018;
+constexpr win::REGSAM kKeyCreateLink = 0x0020;
+constexpr win::REGSAM kDelete = 0x00010000;
+constexpr win::REGSAM kWriteDac = 0x00040000;
+constexpr win::REGSAM kWriteOwner = 0x00080000;
+constexpr win::REGSAM kMaximumAllowed = 0x02000000;
+constexpr win::REGSAM kGenericAll = 0x10000000;
+constexpr win::REGSAM kGenericWrite = 0x40000000;
+constexpr win::REGSAM kGenericRead = 0x80000000;
+constexpr win::REGSAM kKeyAllAccess = 0x000F003F;
+constexpr win::REGSAM kWritingAccess =
+    win::KEY_SET_VALUE | win::KEY_CREATE_SUB_KEY | kKeyCreateLink | kDelete | kWriteDac | kWriteOwner;
+
+struct Value {
+    std::u16string name;
+    win::DWORD type = win::REG_NONE;
+    std::vector<std::uint8_t> data;
+};
+
+struct Key {
+    std::u16string name;
+    // Both keyed by the folded name.
+    std::map<std::u16string, Value> values;
+    std::map<std::u16string, std::shared_ptr<Key>> subkeys;
+    bool readOnly = false;
+    bool deleted = false;
+};
+
+struct OpenKey {
+    std::shared_ptr<Key> key;
+    win::REGSAM access = 0;
+    std::u16string path;
+};
+
+struct RegistryState {
+    std::shared_ptr<Key> machine = std::make_shared<Key>();
+    std::shared_ptr<Key> user = std::make_shared<Key>();
+    std::map<std::uintptr_t, OpenKey> open;
+    // Handles are tokens, never reused, so a stale handle is always recognised.
+    std::uintptr_t nextHandle = 0x7D000000;
+};
+
+RegistryState& Registry() {
+    static RegistryState state;
+    return state;
+}
+
+void MarkDeleted(Key& key) {
+    key.deleted = true;
+    for (auto& [name, child] : key.subkeys) {
+        (void)name;
+        MarkDeleted(*child);
+    }
+}
+
+std::shared_ptr<Key> FindOrCreate(std::shared_ptr<Key> key, const std::vector<std::u16string>& components);
+
+// Every machine has HKEY_LOCAL_MACHINE\Software\Classes, the key behind
+// HKEY_CLASSES_ROOT.
+void AddClassesKey(const std::shared_ptr<Key>& machine) {
+    FindOrCreate(machine, {u"Software", u"Classes"});
+}
+
+void ResetRegistry() {
+    RegistryState& registry = Registry();
+    MarkDeleted(*registry.machine);
+    MarkDeleted(*registry.user);
+    registry = RegistryState{};
+    AddClassesKey(registry.machine);
+}
+detail::ResetRegistration resetRegistry(&ResetRegistry);
+detail::FailableRegistration registerRegOpenKeyExW("RegOpenKeyExW");
+detail::FailableRegistration registerRegQueryValueExW("RegQueryValueExW");
+detail::FailableRegistration registerRegDeleteValueW("RegDeleteValueW");
+detail::FailableRegistration registerRegCloseKey("RegCloseKey");
+
+std::u16string Folded(std::u16string_view text) {
+    std::u16string folded(text);
+    for (char16_t& c : folded) {
+        if (c >= u'a' && c <= u'z') {
+            c = static_cast<char16_t>(c - 32);
+        }
+    }
+    return folded;
+}
+
+// A root and the path of components below the tree's top that it stands for.
+struct RootKey {
+    std::shared_ptr<Key> tree;
+    std::vector<std::u16string> prefix;
+    std::u16string name;
+};
+
+std::optional<RootKey> Root(win::HKEY root) {
+    RegistryState& registry = Registry();
+    if (root == win::HKEY_LOCAL_MACHINE) {
+        return RootKey{registry.machine, {}, u"HKEY_LOCAL_MACHINE"};
+    }
+    if (root == win::HKEY_CURRENT_USER) {
+        return RootKey{registry.user, {}, u"HKEY_CURRENT_USER"};
+    }
+    if (root == win::HKEY_CLASSES_ROOT) {
+        return RootKey{registry.machine, {u"Software", u"Classes"}, u"HKEY_CLASSES_ROOT"};
+    }
+    return std::nullopt;
+}
+
+// Components of a path as the hooks take it: empty components are skipped.
+std::vector<std::u16string> LenientComponents(std::u16string_view path) {
+    std::vector<std::u16string> parts;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find(u'\\', start);
+        if (end == std::u16string_view::npos) {
+            end = path.size();
+        }
+        if (end > start) {
+            parts.emplace_back(path.substr(start, end - start));
+        }
+        start = end + 1;
+    }
+    return parts;
+}
+
+// Components of a path as RegOpenKeyExW takes it. Windows rejects an empty
+// component (two backslashes in a row) at least some of the time; the
+// simulation always does, and a leading backslash too. One trailing backslash is
+// accepted.
+std::optional<std::vector<std::u16string>> StrictComponents(std::u16string_view path) {
+    if (!path.empty() && path.back() == u'\\') {
+        path.remove_suffix(1);
+    }
+    std::vector<std::u16string> parts;
+    if (path.empty()) {
+        return parts;
+    }
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t end = path.find(u'\\', start);
+        const std::u16string_view part =
+            path.substr(start, end == std::u16string_view::npos ? std::u16string_view::npos : end - start);
+        if (part.empty()) {
+            return std::nullopt;
+        }
+        parts.emplace_back(part);
+        if (end == std::u16string_view::npos) {
+            return parts;
+        }
+        start = end + 1;
+    }
+}
+
+std::shared_ptr<Key> Find(std::shared_ptr<Key> key, const std::vector<std::u16string>& components) {
+    for (const auto& component : components) {
+        auto it = key->subkeys.find(Folded(component));
+        if (it == key->subkeys.end()) {
+            return nullptr;
+        }
+        key = it->second;
+    }
+    return key;
+}
+
+std::shared_ptr<Key> FindOrCreate(std::shared_ptr<Key> key, const std::vector<std::u16string>& components) {
+    for (const auto& component : components) {
+        auto& slot = key->subkeys[Folded(component)];
+        if (!slot) {
+            slot = std::make_shared<Key>();
+            slot->name = component;
+        }
+        key = slot;
+    }
+    return key;
+}
+
+std::vector<std::u16string> Joined(std::vector<std::u16string> prefix,
+                                   const std::vector<std::u16string>& rest) {
+    prefix.insert(prefix.end(), rest.begin(), rest.end());
+    return prefix;
+}
+
+std::shared_ptr<Key> FindHookKey(win::HKEY root, std::u16string_view subKey) {
+    const auto rootKey = Root(root);
+    if (!rootKey) {
+        return nullptr;
+    }
+    return Find(rootKey->tree, Joined(rootKey->prefix, LenientComponents(subKey)));
+}
+
+std::shared_ptr<Key> CreateHookKey(win::HKEY root, std::u16string_view subKey) {
+    const auto rootKey = Root(root);
+    if (!rootKey) {
+        return nullptr;
+    }
+    return FindOrCreate(rootKey->tree, Joined(rootKey->prefix, LenientComponents(subKey)));
+}
+
+// What a requested access amounts to on a key, or nothing when it is refused.
+std::optional<win::REGSAM> GrantedAccess(const Key& key, win::REGSAM desired) {
+    win::REGSAM access = desired & ~(kGenericRead | kGenericWrite | kGenericAll | kMaximumAllowed);
+    if ((desired & kGenericRead) != 0) {
+        access |= win::KEY_READ;
+    }
+    if ((desired & kGenericWrite) != 0) {
+        access |= win::KEY_WRITE;
+    }
+    if ((desired & kGenericAll) != 0) {
+        access |= kKeyAllAccess;
+    }
+    if ((desired & kMaximumAllowed) != 0) {
+        access |= key.readOnly ? win::KEY_READ : kKeyAllAccess;
+    }
+    if (key.readOnly && (access & kWritingAccess) != 0) {
+        return std::nullopt;
+    }
+    return access;
+}
+
+struct ResolvedHandle {
+    std::shared_ptr<Key> key;
+    win::REGSAM access = 0;
+    std::u16string path;
+};
+
+// The key behind a predefined or opened handle.
+std::optional<ResolvedHandle> Resolve(win::HKEY handle) {
+    if (const auto rootKey = Root(handle)) {
+        std::shared_ptr<Key> key = FindOrCreate(rootKey->tree, rootKey->prefix);
+        return ResolvedHandle{key, key->readOnly ? win::KEY_READ : kKeyAllAccess, rootKey->name};
+    }
+    auto& open = Registry().open;
+    auto it = open.find(reinterpret_cast<std::uintptr_t>(handle));
+    if (it == open.end()) {
+        return std::nullopt;
+    }
+    return ResolvedHandle{it->second.key, it->second.access, it->second.path};
+}
+
+std::u16string ValueName(win::LPCWSTR name) {
+    return name == nullptr ? std::u16string() : std::u16string(name);
+}
+
+// ---- The registry file format --------------------------------------------------
+
+constexpr std::string_view kFileHeader = "Windows Registry Editor Version 5.00";
+
+std::string EscapedFileText(std::u16string_view text) {
+    std::string out;
+    for (char c : ToUtf8(text)) {
+        if (c == '\\' || c == '"') {
+            out.push_back('\\');
+        }
+        out.push_back(c);
+    }
+    return out;
+}
+
+// The text of a REG_SZ value when it can be written as "text" and read back to
+// the same bytes: one terminating NUL and no other, no line break, no lone
+// surrogate.
+std::optional<std::u16string> PlainStringData(const Value& value) {
+    if (value.type != win::REG_SZ || value.data.size() < 2 || value.data.size() % 2 != 0) {
+        return std::nullopt;
+    }
+    std::u16string text;
+    for (std::size_t i = 0; i < value.data.size(); i += 2) {
+        text.push_back(static_cast<char16_t>(value.data[i] | (value.data[i + 1] << 8)));
+    }
+    if (text.back() != u'\0') {
+        return std::nullopt;
+    }
+    text.pop_back();
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        if (c == u'\0' || c == u'\r' || c == u'\n') {
+            return std::nullopt;
+        }
+        if (c >= 0xD800 && c <= 0xDBFF) {
+            if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) {
+                return std::nullopt;
+            }
+            ++i;
+        } else if (c >= 0xDC00 && c <= 0xDFFF) {
+            return std::nullopt;
+        }
+    }
+    return text;
+}
+
+void WriteValueLine(const Value& value, std::string& out) {
+    std::string line = value.name.empty() ? "@=" : "\"" + EscapedFileText(value.name) + "\"=";
+    char number[16];
+    if (const auto text = PlainStringData(value)) {
+        out += line + "\"" + EscapedFileText(*text) + "\"\n";
+        return;
+    }
+    if (value.type == win::REG_DWORD && value.data.size() == 4) {
+        const win::DWORD dword = value.data[0] | (value.data[1] << 8) | (value.data[2] << 16) |
+                                 (static_cast<win::DWORD>(value.data[3]) << 24);
+        std::snprintf(number, sizeof number, "%08x", dword);
+        out += line + "dword:" + number + "\n";
+        return;
+    }
+    if (value.type == win::REG_BINARY) {
+        line += "hex:";
+    } else {
+        std::snprintf(number, sizeof number, "%x", value.type);
+        line += std::string("hex(") + number + "):";
+    }
+    // Long data is wrapped the way regedit does it: a backslash, then two spaces.
+    for (std::size_t i = 0; i < value.data.size(); ++i) {
+        std::snprintf(number, sizeof number, "%02x", value.data[i]);
+        line += number;
+        if (i + 1 < value.data.size()) {
+            line += ",";
+            if (line.size() > 76) {
+                out += line + "\\\n";
+                line = "  ";
+            }
+        }
+    }
+    out += line + "\n";
+}
+
+void WriteKey(const Key& key, const std::string& path, bool isTop, std::string& out) {
+    if (!isTop || !key.values.empty()) {
+        out += "[" + path + "]\n";
+        for (const auto& [folded, value] : key.values) {
+            (void)folded;
+            WriteValueLine(value, out);
+        }
+        out += "\n";
+    }
+    for (const auto& [folded, child] : key.subkeys) {
+        (void)folded;
+        WriteKey(*child, path + "\\" + ToUtf8(child->name), false, out);
+    }
+}
+
+struct FileParser {
+    std::vector<std::u16string> lines;
+    std::size_t index = 0;
+    std::string error;
+    std::shared_ptr<Key> machine = std::make_shared<Key>();
+    std::shared_ptr<Key> user = std::make_shared<Key>();
+    std::shared_ptr<Key> current;
+
+    bool Fail(std::size_t lineIndex, const std::string& what) {
+        error = "line " + std::to_string(lineIndex + 1) + ": " + what;
+        return false;
+    }
+};
+
+std::u16string Trimmed(std::u16string_view text) {
+    std::size_t begin = 0;
+    std::size_t end = text.size();
+    while (begin < end && (text[begin] == u' ' || text[begin] == u'\t')) {
+        ++begin;
+    }
+    while (end > begin && (text[end - 1] == u' ' || text[end - 1] == u'\t')) {
+        --end;
+    }
+    return std::u16string(text.substr(begin, end - begin));
+}
+
+std::vector<std::u16string> SplitLines(std::string_view bytes) {
+    std::u16string text;
+    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+        static_cast<unsigned char>(bytes[1]) == 0xFE) {
+        // regedit's own files are UTF-16LE with a byte-order mark.
+        for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
+            text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                                 (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+        }
+    } else {
+        if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {
+            bytes.remove_prefix(3);
+        }
+        text = FromUtf8(bytes);
+    }
+    std::vector<std::u16string> lines;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find(u'\n', start);
+        if (end == std::u16string::npos) {
+            end = text.size();
+        }
+        std::u16string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == u'\r') {
+            line.pop_back();
+        }
+        lines.push_back(std::move(line));
+        start = end + 1;
+    }
+    return lines;
+}
+
+// Reads a quoted text starting at text[position] == '"'; position ends after the
+// closing quote.
+bool ReadQuoted(std::u16string_view text, std::size_t& position, std::u16string& out, std::string& fault) {
+    ++position;
+    while (position < text.size()) {
+        const char16_t c = text[position++];
+        if (c == u'"') {
+            return true;
+        }
+        if (c == u'\\') {
+            if (position >= text.size() || (text[position] != u'\\' && text[position] != u'"')) {
+                fault = "unknown escape in a quoted text (only \\\\ and \\\" are allowed)";
+                return false;
+            }
+            out.push_back(text[position++]);
+            continue;
+        }
+        out.push_back(c);
+    }
+    fault = "quoted text without its closing quote";
+    return false;
+}
+
+int HexDigit(char16_t c) {
+    if (c >= u'0' && c <= u'9') {
+        return c - u'0';
+    }
+    if (c >= u'a' && c <= u'f') {
+        return c - u'a' + 10;
+    }
+    if (c >= u'A' && c <= u'F') {
+        return c - u'A' + 10;
+    }
+    return -1;
+}
+
+std::optional<win::DWORD> ParseHexNumber(std::u16string_view text) {
+    if (text.empty() || text.size() > 8) {
+        return std::nullopt;
+    }
+    win::DWORD number = 0;
+    for (char16_t c : text) {
+        const int digit = HexDigit(c);
+        if (digit < 0) {
+            return std::nullopt;
+        }
+        number = (number << 4) | static_cast<win::DWORD>(digit);
+    }
+    return number;
+}
+
+bool ParseHexBytes(std::u16string_view text, std::vector<std::uint8_t>& bytes) {
+    const std::u16string trimmed = Trimmed(text);
+    if (trimmed.empty()) {
+        return true;
+    }
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t comma = trimmed.find(u',', start);
+        const std::u16string item = Trimmed(std::u16string_view(trimmed).substr(
+            start, comma == std::u16string::npos ? std::u16string::npos : comma - start));
+        const auto number = ParseHexNumber(item);
+        if (item.size() > 2 || !number) {
+            return false;
+        }
+        bytes.push_back(static_cast<std::uint8_t>(*number));
+        if (comma == std::u16string::npos) {
+            return true;
+        }
+        start = comma + 1;
+    }
+}
+
+bool ParseKeyLine(FileParser& parser, std::size_t lineIndex, const std::u16string& line) {
+    if (line.back() != u']') {
+        return parser.Fail(lineIndex, "key name without its closing ]");
+    }
+    std::u16string_view path = std::u16string_view(line).substr(1, line.size() - 2);
+    const bool removal = !path.empty() && path.front() == u'-';
+    if (removal) {
+        path.remove_prefix(1);
+    }
+    const std::size_t slash = path.find(u'\\');
+    const std::u16string rootName = Folded(path.substr(0, slash));
+    const std::vector<std::u16string> below = slash == std::u16string_view::npos
+                                                  ? std::vector<std::u16string>{}
+                                                  : LenientComponents(path.substr(slash));
+    std::shared_ptr<Key> tree;
+    std::vector<std::u16string> components;
+    if (rootName == u"HKEY_LOCAL_MACHINE") {
+        tree = parser.machine;
+        components = below;
+    } else if (rootName == u"HKEY_CURRENT_USER") {
+        tree = parser.user;
+        components = below;
+    } else if (rootName == u"HKEY_CLASSES_ROOT") {
+        tree = parser.machine;
+        components = Joined({u"Software", u"Classes"}, below);
+    } else {
+        return parser.Fail(lineIndex, "unknown root key \"" + ToUtf8(path.substr(0, slash)) + "\"");
+    }
+    if (removal) {
+        parser.current = nullptr;
+        if (components.empty()) {
+            return parser.Fail(lineIndex, "a root key cannot be removed");
+        }
+        std::vector<std::u16string> parent(components.begin(), components.end() - 1);
+        if (auto key = Find(tree, parent)) {
+            key->subkeys.erase(Folded(components.back()));
+        }
+        return true;
+    }
+    parser.current = FindOrCreate(tree, components);
+    return true;
+}
+
+bool ParseValueLine(FileParser& parser, std::size_t lineIndex, std::u16string line) {
+    if (!parser.current) {
+        return parser.Fail(lineIndex, "value outside a key");
+    }
+    std::u16string name;
+    std::size_t position = 0;
+    std::string fault;
+    if (line[0] == u'@') {
+        position = 1;
+    } else if (!ReadQuoted(line, position, name, fault)) {
+        return parser.Fail(lineIndex, fault);
+    }
+    while (position < line.size() && (line[position] == u' ' || line[position] == u'\t')) {
+        ++position;
+    }
+    if (position >= line.size() || line[position] != u'=') {
+        return parser.Fail(lineIndex, "value name not followed by =");
+    }
+    ++position;
+    std::u16string data = Trimmed(std::u16string_view(line).substr(position));
+    Value value;
+    value.name = name;
+    if (data == u"-") {
+        parser.current->values.erase(Folded(name));
+        return true;
+    }
+    if (!data.empty() && data[0] == u'"') {
+        std::size_t end = 0;
+        std::u16string text;
+        if (!ReadQuoted(data, end, text, fault)) {
+            return parser.Fail(lineIndex, fault);
+        }
+        if (end != data.size()) {
+            return parser.Fail(lineIndex, "text after the closing quote of a value");
+        }
+        value.type = win::REG_SZ;
+        text.push_back(u'\0');
+        for (char16_t c : text) {
+            value.data.push_back(static_cast<std::uint8_t>(c & 0xFF));
+            value.data.push_back(static_cast<std::uint8_t>(c >> 8));
+        }
+    } else if (Folded(data.substr(0, 6)) == u"DWORD:") {
+        const auto number = ParseHexNumber(data.substr(6));
+        if (!number) {
+            return parser.Fail(lineIndex, "dword: needs one to eight hexadecimal digits");
+        }
+        value.type = win::REG_DWORD;
+        for (int shift = 0; shift < 32; shift += 8) {
+            value.data.push_back(static_cast<std::uint8_t>(*number >> shift));
+        }
+    } else if (Folded(data.substr(0, 3)) == u"HEX") {
+        std::size_t colon = data.find(u':');
+        if (colon == std::u16string::npos) {
+            return parser.Fail(lineIndex, "hex data without its colon");
+        }
+        const std::u16string typeText = data.substr(3, colon - 3);
+        if (typeText.empty()) {
+            value.type = win::REG_BINARY;
+        } else {
+            const auto type =
+                typeText.size() > 2 && typeText.front() == u'(' && typeText.back() == u')'
+                    ? ParseHexNumber(std::u16string_view(typeText).substr(1, typeText.size() - 2))
+                    : std::nullopt;
+            if (!type) {
+                return parser.Fail(lineIndex, "hex(...) needs a hexadecimal type number");
+            }
+            value.type = *type;
+        }
+        std::u16string bytes = data.substr(colon + 1);
+        // Continuation lines: the data goes on while a line ends in a backslash.
+        while (!bytes.empty() && bytes.back() == u'\\') {
+            bytes.pop_back();
+            if (parser.index >= parser.lines.size()) {
+                return parser.Fail(lineIndex, "continued hex data at the end of the file");
+            }
+            bytes += Trimmed(parser.lines[parser.index++]);
+        }
+        if (!ParseHexBytes(bytes, value.data)) {
+            return parser.Fail(lineIndex, "malformed hex bytes");
+        }
+    } else {
+        return parser.Fail(lineIndex, "unknown kind of value data");
+    }
+    parser.current->values[Folded(name)] = std::move(value);
+    return true;
+}
+
+}  // namespace
+
+// ---- Hooks ---------------------------------------------------------------------
+
+void CreateRegistryKey(win::HKEY root, std::u16string_view subKey) {
+    CreateHookKey(root, subKey);
+}
+
+bool DeleteRegistryKey(win::HKEY root, std::u16string_view subKey) {
+    const auto rootKey = Root(root);
+    if (!rootKey) {
+        return false;
+    }
+    const std::vector<std::u16string> components = Joined(rootKey->prefix, LenientComponents(subKey));
+    if (components.empty()) {
+        return false;
+    }
+    std::shared_ptr<Key> parent =
+        Find(rootKey->tree, std::vector<std::u16string>(components.begin(), components.end() - 1));
+    if (!parent) {
+        return false;
+    }
+    auto it = parent->subkeys.find(Folded(components.back()));
+    if (it == parent->subkeys.end()) {
+        return false;
+    }
+    MarkDeleted(*it->second);
+    parent->subkeys.erase(it);
+    return true;
+}
+
+bool RegistryKeyExists(win::HKEY root, std::u16string_view subKey) {
+    return FindHookKey(root, subKey) != nullptr;
+}
+
+std::vector<std::u16string> RegistrySubkeyNames(win::HKEY root, std::u16string_view subKey) {
+    std::vector<std::u16string> names;
+    if (auto key = FindHookKey(root, subKey)) {
+        for (const auto& [folded, child] : key->subkeys) {
+            (void)folded;
+            names.push_back(child->name);
+        }
+    }
+    return names;
+}
+
+void SetRegistryValue(win::HKEY root, std::u16string_view subKey, std::u16string_view name, win::DWORD type,
+                      std::vector<std::uint8_t> data) {
+    if (auto key = CreateHookKey(root, subKey)) {
+        key->values[Folded(name)] = Value{std::u16string(name), type, std::move(data)};
+    }
+}
+
+void SetRegistryString(win::HKEY root, std::u16string_view subKey, std::u16string_view name,
+                       std::u16string_view text, win::DWORD type) {
+    std::vector<std::uint8_t> data;
+    for (char16_t c : text) {
+        data.push_back(static_cast<std::uint8_t>(c & 0xFF));
+        data.push_back(static_cast<std::uint8_t>(c >> 8));
+    }
+    data.push_back(0);
+    data.push_back(0);
+    SetRegistryValue(root, subKey, name, type, std::move(data));
+}
+
+void SetRegistryDword(win::HKEY root, std::u16string_view subKey, std::u16string_view name,
+                      win::DWORD value) {
+    SetRegistryValue(root, subKey, name, win::REG_DWORD,
+                     {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+                      static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)});
+}
+
+bool DeleteRegistryValue(win::HKEY root, std::u16string_view subKey, std::u16string_view name) {
+    auto key = FindHookKey(root, subKey);
+    return key && key->values.erase(Folded(name)) > 0;
+}
+
+std::optional<RegistryValue> ReadRegistryValue(win::HKEY root, std::u16string_view subKey,
+                                               std::u16string_view name) {
+    auto key = FindHookKey(root, subKey);
+    if (!key) {
+        return std::nullopt;
+    }
+    auto it = key->values.find(Folded(name));
+    if (it == key->values.end()) {
+        return std::nullopt;
+    }
+    return RegistryValue{it->second.type, it->second.data};
+}
+
+std::optional<std::u16string> ReadRegistryString(win::HKEY root, std::u16string_view subKey,
+                                                 std::u16string_view name) {
+    const auto value = ReadRegistryValue(root, subKey, name);
+    if (!value || (value->type != win::REG_SZ && value->type != win::REG_EXPAND_SZ)) {
+        return std::nullopt;
+    }
+    std::u16string text;
+    for (std::size_t i = 0; i + 1 < value->data.size(); i += 2) {
+        const auto c = static_cast<char16_t>(value->data[i] | (value->data[i + 1] << 8));
+        if (c == u'\0') {
+            break;
+        }
+        text.push_back(c);
+    }
+    return text;
+}
+
+std::optional<win::DWORD> ReadRegistryDword(win::HKEY root, std::u16string_view subKey,
+                                            std::u16string_view name) {
+    const auto value = ReadRegistryValue(root, subKey, name);
+    if (!value || value->type != win::REG_DWORD || value->data.size() != 4) {
+        return std::nullopt;
+    }
+    return value->data[0] | (value->data[1] << 8) | (value->data[2] << 16) |
+           (static_cast<win::DWORD>(value->data[3]) << 24);
+}
+
+bool MakeRegistryKeyReadOnly(win::HKEY root, std::u16string_view subKey) {
+    auto key = FindHookKey(root, subKey);
+    if (!key) {
+        return false;
+    }
+    key->readOnly = true;
+    return true;
+}
+
+std::string RegistryFileText() {
+    std::string out = std::string(kFileHeader) + "\n\n";
+    WriteKey(*Registry().machine, "HKEY_LOCAL_MACHINE", true, out);
+    WriteKey(*Registry().user, "HKEY_CURRENT_USER", true, out);
+    return out;
+}
+
+bool LoadRegistryFileText(std::string_view text, std::string& error) {
+    FileParser parser;
+    parser.lines = SplitLines(text);
+    bool headerSeen = false;
+    while (parser.index < parser.lines.size()) {
+        const std::size_t lineIndex = parser.index++;
+        const std::u16string line = Trimmed(parser.lines[lineIndex]);
+        if (line.empty() || line[0] == u';') {
+            continue;
+        }
+        if (!headerSeen) {
+            if (line != FromUtf8(kFileHeader)) {
+                parser.Fail(lineIndex, "the file does not start with \"" + std::string(kFileHeader) + "\"");
+                error = parser.error;
+                return false;
+            }
+            headerSeen = true;
+            continue;
+        }
+        bool parsed = false;
+        if (line[0] == u'[') {
+            parsed = ParseKeyLine(parser, lineIndex, line);
+        } else if (line[0] == u'"' || line[0] == u'@') {
+            parsed = ParseValueLine(parser, lineIndex, line);
+        } else {
+            parsed = parser.Fail(lineIndex, "neither a key nor a value: \"" + ToUtf8(line) + "\"");
+        }
+        if (!parsed) {
+            error = parser.error;
+            return false;
+        }
+    }
+    if (!headerSeen) {
+        error = "the file is empty: no \"" + std::string(kFileHeader) + "\" line";
+        return false;
+    }
+    RegistryState& registry = Registry();
+    MarkDeleted(*registry.machine);
+    MarkDeleted(*registry.user);
+    registry.machine = parser.machine;
+    registry.user = parser.user;
+    AddClassesKey(registry.machine);
+    return true;
+}
+
+}  // namespace sim
+
+// ---- The Windows functions ---------------------------------------------------
+
+namespace win {
+
+LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD /*options*/, REGSAM desired, PHKEY result) {
+    std::uint32_t error = 0;
+    if (sim::detail::ShouldFail("RegOpenKeyExW", ERROR_ACCESS_DENIED, &error)) {
+        if (result != nullptr) {
+            *result = nullptr;
+        }
+        return static_cast<LSTATUS>(error);
+    }
+    if (result == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    *result = nullptr;
+    const auto parent = sim::Resolve(key);
+    if (!parent) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (parent->key->deleted) {
+        return sim::kErrorKeyDeleted;
+    }
+    const auto components = sim::StrictComponents(subKey == nullptr ? std::u16string_view() : subKey);
+    if (!components) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    std::shared_ptr<sim::Key> target = sim::Find(parent->key, *components);
+    if (!target) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    const auto access = sim::GrantedAccess(*target, desired);
+    if (!access) {
+        return ERROR_ACCESS_DENIED;
+    }
+    std::u16string path = parent->path;
+    for (const auto& component : *components) {
+        path += u"\\" + component;
+    }
+    sim::RegistryState& registry = sim::Registry();
+    registry.nextHandle += 4;
+    const std::uintptr_t handle = registry.nextHandle;
+    registry.open[handle] = sim::OpenKey{target, *access, path};
+    sim::detail::TrackOpen(reinterpret_cast<const void*>(handle), "key", sim::ToUtf8(path));
+    *result = reinterpret_cast<HKEY>(handle);
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, DWORD* reserved, DWORD* type, BYTE* data,
+                         DWORD* dataSize) {
+    std::uint32_t error = 0;
+    if (sim::detail::ShouldFail("RegQueryValueExW", ERROR_ACCESS_DENIED, &error)) {
+        return static_cast<LSTATUS>(error);
+    }
+    if (reserved != nullptr || (data != nullptr && dataSize == nullptr)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    const auto resolved = sim::Resolve(key);
+    if (!resolved) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (resolved->key->deleted) {
+        return sim::kErrorKeyDeleted;
+    }
+    if ((resolved->access & KEY_QUERY_VALUE) == 0) {
+        return ERROR_ACCESS_DENIED;
+    }
+    auto it = resolved->key->values.find(sim::Folded(sim::ValueName(valueName)));
+    if (it == resolved->key->values.end()) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    const sim::Value& value = it->second;
+    if (type != nullptr) {
+        *type = value.type;
+    }
+    const auto size = static_cast<DWORD>(value.data.size());
+    if (dataSize == nullptr) {
+        return ERROR_SUCCESS;
+    }
+    if (data == nullptr) {
+        *dataSize = size;
+        return ERROR_SUCCESS;
+    }
+    if (*dataSize < size) {
+        // The buffer's contents are undefined then; the simulation leaves them alone.
+        *dataSize = size;
+        return static_cast<LSTATUS>(ERROR_MORE_DATA);
+    }
+    // The bytes as stored: a string stored without its NUL comes back without one.
+    std::copy(value.data.begin(), value.data.end(), data);
+    *dataSize = size;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegDeleteValueW(HKEY key, LPCWSTR valueName) {
+    std::uint32_t error = 0;
+    if (sim::detail::ShouldFail("RegDeleteValueW", ERROR_ACCESS_DENIED, &error)) {
+        return static_cast<LSTATUS>(error);
+    }
+    const auto resolved = sim::Resolve(key);
+    if (!resolved) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (resolved->key->deleted) {
+        return sim::kErrorKeyDeleted;
+    }
+    if ((resolved->access & KEY_SET_VALUE) == 0) {
+        return ERROR_ACCESS_DENIED;
+    }
+    if (resolved->key->values.erase(sim::Folded(sim::ValueName(valueName))) == 0) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegCloseKey(HKEY key) {
+    std::uint32_t error = 0;
+    if (sim::detail::ShouldFail("RegCloseKey", ERROR_INVALID_HANDLE, &error)) {
+        return static_cast<LSTATUS>(error);
+    }
+    if (sim::Root(key)) {
+        // Closing a predefined key is allowed and changes nothing.
+        return ERROR_SUCCESS;
+    }
+    auto& open = sim::Registry().open;
+    auto it = open.find(reinterpret_cast<std::uintptr_t>(key));
+    if (it == open.end()) {
+        return ERROR_INVALID_HANDLE;
+    }
+    open.erase(it);
+    sim::detail::TrackClose(key);
+    return ERROR_SUCCESS;
+}
+
+}  // namespace win
