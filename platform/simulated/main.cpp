@@ -5,7 +5,10 @@
 //   SIMWIN_ROOT       directory of the simulated machine; drive C: is its "c" folder
 //                     (default /tmp/simwin-<uid>)
 //   SIMWIN_ENV_<NAME> sets the variable NAME of the simulated environment
-//   SIMWIN_LOG        file that receives one line per message box, for scripts
+//   SIMWIN_LOG        file that receives one line per message box and per
+//                     MsiConfigureProductExW call, for scripts
+//   SIMWIN_MACHINE    registry file of a machine that lasts between runs
+//                     (see machine_file.h)
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -19,6 +22,7 @@
 #include "app/entry.h"
 #include "platform/simulated/machine_file.h"
 #include "platform/simulated/sim.h"
+#include "platform/simulated/sim_installer.h"
 
 extern char** environ;
 
@@ -77,6 +81,19 @@ void AppendToLog(const std::string& logPath, const sim::MessageBoxRecord& box) {
     std::fclose(log);
 }
 
+void AppendToLog(const std::string& logPath, const sim::InstallerCall& call) {
+    FILE* log = std::fopen(logPath.c_str(), "a");
+    if (log == nullptr) {
+        return;
+    }
+    std::string line = "msi\t" + call.function;
+    for (const auto& argument : call.arguments) {
+        line += "\t" + Escaped(argument);
+    }
+    std::fprintf(log, "%s\t%lld\n", line.c_str(), static_cast<long long>(call.result));
+    std::fclose(log);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -110,6 +127,13 @@ int main(int argc, char** argv) {
         }
         ShowOnTerminal(box);
     });
+    if (!logPath.empty()) {
+        sim::SetInstallerCallObserver([logPath](const sim::InstallerCall& call) {
+            if (call.function == "MsiConfigureProductExW") {
+                AppendToLog(logPath, call);
+            }
+        });
+    }
 
     std::vector<std::u16string> arguments;
     char self[PATH_MAX];

@@ -1,0 +1,876 @@
+// The simulated Windows Installer service: summary information of real
+// package files read with libmsi, product state and properties answered from
+// the product registrations in the simulated registry, and patch application
+// that records the patch and brings the product to the version the patch
+// package names.
+#include <algorithm>
+#include <map>
+#include <mutex>
+
+#include "platform/simulated/sim.h"
+#include "platform/simulated/sim_installer.h"
+#include "platform/simulated/sim_registry.h"
+#include "platform/simulated/state.h"
+
+// After the platform header: GLib defines TRUE and FALSE as macros.
+#include <libmsi.h>
+
+namespace sim {
+namespace {
+
+// Property types of the summary information, as MsiSummaryInfoGetPropertyW gives them.
+constexpr win::UINT kVtEmpty = 0;
+constexpr win::UINT kVtI2 = 2;
+constexpr win::UINT kVtI4 = 3;
+constexpr win::UINT kVtLpstr = 30;
+constexpr win::UINT kVtFiletime = 64;
+constexpr win::UINT kSummaryPropertyCount = 20;
+constexpr win::UINT kPidCodepage = 1;
+constexpr win::INSTALLSTATE kInstallStateLocal = 3;
+constexpr win::INSTALLSTATE kInstallStateSource = 4;
+constexpr int kInstallLevelMaximum = 0xFFFF;
+
+constexpr std::u16string_view kProductsKey = u"Installer\\Products\\";
+constexpr std::u16string_view kUserDataProductsKey =
+    u"Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\";
+
+struct SummaryProperty {
+    win::UINT type = kVtEmpty;
+    win::INT integer = 0;
+    win::FILETIME time{};
+    std::u16string text;
+};
+
+struct PackageFacts {
+    std::map<win::UINT, SummaryProperty> properties;
+    // The product version the patch brings (its StandInPatch table), if it says.
+    std::optional<std::u16string> newVersion;
+};
+
+struct SummaryHandle {
+    std::u16string path;
+    std::map<win::UINT, SummaryProperty> properties;
+};
+
+struct InstallerState {
+    std::map<win::MSIHANDLE, SummaryHandle> handles;
+    win::MSIHANDLE nextHandle = 0;
+    std::map<std::pair<std::u16string, std::u16string>, PropertyAnswer> imposed;
+    std::vector<InstallerCall> calls;
+};
+
+InstallerState& Installer() {
+    static InstallerState state;
+    return state;
+}
+
+std::function<void(const InstallerCall&)>& Observer() {
+    static std::function<void(const InstallerCall&)> observer;
+    return observer;
+}
+
+void ResetInstaller() {
+    Installer() = InstallerState{};
+}
+detail::ResetRegistration resetInstaller(&ResetInstaller);
+detail::FailableRegistration registerMsiGetSummaryInformationW("MsiGetSummaryInformationW");
+detail::FailableRegistration registerMsiSummaryInfoGetPropertyW("MsiSummaryInfoGetPropertyW");
+detail::FailableRegistration registerMsiCloseHandle("MsiCloseHandle");
+detail::FailableRegistration registerMsiQueryProductStateW("MsiQueryProductStateW");
+detail::FailableRegistration registerMsiGetProductInfoW("MsiGetProductInfoW");
+detail::FailableRegistration registerMsiConfigureProductExW("MsiConfigureProductExW");
+
+// Handles are tracked beside files and keys under addresses of their own.
+const void* TrackingAddress(win::MSIHANDLE handle) {
+    return reinterpret_cast<const void*>(std::uintptr_t{0x7C000000} + handle);
+}
+
+std::u16string Upper(std::u16string_view text) {
+    std::u16string upper(text);
+    for (char16_t& c : upper) {
+        if (c >= u'a' && c <= u'z') {
+            c = static_cast<char16_t>(c - 32);
+        }
+    }
+    return upper;
+}
+
+std::u16string TextArgument(win::LPCWSTR text) {
+    return text == nullptr ? u"(null)" : std::u16string(text);
+}
+
+std::u16string NumberArgument(std::int64_t number) {
+    return FromUtf8(std::to_string(number));
+}
+
+std::u16string CountArgument(const win::DWORD* count) {
+    return count == nullptr ? u"(null)" : NumberArgument(*count);
+}
+
+std::int64_t Record(std::string function, std::vector<std::u16string> arguments, std::int64_t result) {
+    InstallerState& state = Installer();
+    state.calls.push_back(InstallerCall{std::move(function), std::move(arguments), result});
+    if (Observer()) {
+        Observer()(state.calls.back());
+    }
+    return result;
+}
+
+bool IsHex(char16_t c) {
+    return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+}
+
+bool IsBracedGuid(std::u16string_view text) {
+    if (text.size() != 38 || text.front() != u'{' || text.back() != u'}') {
+        return false;
+    }
+    for (std::size_t i = 1; i < 37; ++i) {
+        const bool hyphen = i == 9 || i == 14 || i == 19 || i == 24;
+        if (hyphen ? text[i] != u'-' : !IsHex(text[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Where each character of the packed form comes from in the braced GUID.
+constexpr std::size_t kPackedSource[32] = {8,  7,  6,  5,  4,  3,  2,  1,  13, 12, 11, 10, 18, 17, 16, 15,
+                                           21, 20, 23, 22, 26, 25, 28, 27, 30, 29, 32, 31, 34, 33, 36, 35};
+
+std::u16string UnpackedGuid(std::u16string_view packed) {
+    if (packed.size() != 32 || !std::all_of(packed.begin(), packed.end(), IsHex)) {
+        return {};
+    }
+    std::u16string guid = u"{00000000-0000-0000-0000-000000000000}";
+    for (std::size_t i = 0; i < 32; ++i) {
+        guid[kPackedSource[i]] = packed[i];
+    }
+    return Upper(guid);
+}
+
+std::u16string InstallPropertiesKey(std::u16string_view packed) {
+    return std::u16string(kUserDataProductsKey) + std::u16string(packed) + u"\\InstallProperties";
+}
+
+std::u16string PatchesKey(std::u16string_view packed) {
+    return std::u16string(kUserDataProductsKey) + std::u16string(packed) + u"\\Patches";
+}
+
+std::u16string ClassesKey(std::u16string_view packed) {
+    return std::u16string(kProductsKey) + std::u16string(packed);
+}
+
+win::INSTALLSTATE StateOfPacked(std::u16string_view packed) {
+    const bool advertised = RegistryKeyExists(win::HKEY_CLASSES_ROOT, ClassesKey(packed));
+    const bool installed = RegistryKeyExists(win::HKEY_LOCAL_MACHINE, InstallPropertiesKey(packed));
+    if (advertised) {
+        return installed ? win::INSTALLSTATE_DEFAULT : win::INSTALLSTATE_ADVERTISED;
+    }
+    return installed ? win::INSTALLSTATE_ABSENT : win::INSTALLSTATE_UNKNOWN;
+}
+
+// The Version DWORD of the installer: major in the top byte, minor in the next,
+// build in the low word; a fourth field does not count.
+win::DWORD VersionNumber(std::u16string_view text) {
+    win::DWORD fields[3] = {0, 0, 0};
+    std::size_t field = 0;
+    for (char16_t c : text) {
+        if (c == u'.') {
+            if (++field == 3) {
+                break;
+            }
+        } else if (c >= u'0' && c <= u'9') {
+            fields[field] = std::min<win::DWORD>(fields[field] * 10 + (c - u'0'), 0xFFFF);
+        } else {
+            break;
+        }
+    }
+    return ((fields[0] & 0xFF) << 24) | ((fields[1] & 0xFF) << 16) | (fields[2] & 0xFFFF);
+}
+
+void WriteVersion(std::u16string_view packed, std::u16string_view version) {
+    const win::DWORD number = VersionNumber(version);
+    const std::u16string properties = InstallPropertiesKey(packed);
+    SetRegistryString(win::HKEY_LOCAL_MACHINE, properties, u"DisplayVersion", version);
+    SetRegistryDword(win::HKEY_LOCAL_MACHINE, properties, u"Version", number);
+    SetRegistryDword(win::HKEY_LOCAL_MACHINE, properties, u"VersionMajor", number >> 24);
+    SetRegistryDword(win::HKEY_LOCAL_MACHINE, properties, u"VersionMinor", (number >> 16) & 0xFF);
+    if (RegistryKeyExists(win::HKEY_CLASSES_ROOT, ClassesKey(packed))) {
+        SetRegistryDword(win::HKEY_CLASSES_ROOT, ClassesKey(packed), u"Version", number);
+    }
+}
+
+// ---- Reading packages ------------------------------------------------------------
+
+void DiscardLibraryWarnings(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
+
+// libmsi warns on stderr about every file it cannot open; the service answers
+// with result codes instead.
+void QuietLibrary() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        g_log_set_handler(nullptr,
+                          static_cast<GLogLevelFlags>(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE |
+                                                      G_LOG_LEVEL_INFO | G_LOG_LEVEL_DEBUG),
+                          DiscardLibraryWarnings, nullptr);
+    });
+}
+
+std::optional<std::u16string> PatchVersionOf(LibmsiDatabase* database) {
+    GError* error = nullptr;
+    LibmsiQuery* query = libmsi_query_new(
+        database, "SELECT `Value` FROM `StandInPatch` WHERE `Property` = 'ProductVersion'", &error);
+    g_clear_error(&error);
+    if (query == nullptr) {
+        return std::nullopt;
+    }
+    std::optional<std::u16string> version;
+    if (libmsi_query_execute(query, nullptr, &error)) {
+        LibmsiRecord* record = libmsi_query_fetch(query, &error);
+        if (record != nullptr) {
+            gchar* text = libmsi_record_get_string(record, 1);
+            if (text != nullptr) {
+                version = FromUtf8(text);
+                g_free(text);
+            }
+            g_object_unref(record);
+        }
+    }
+    g_clear_error(&error);
+    libmsi_query_close(query, nullptr);
+    g_object_unref(query);
+    return version;
+}
+
+// The facts of the package at a Windows path; nothing when it is no package.
+std::optional<PackageFacts> ReadPackage(std::u16string_view windowsPath, bool withPatchVersion) {
+    const std::u16string full = detail::FullWindowsPath(windowsPath);
+    if (full.empty() || detail::AllAccessDenied(full)) {
+        return std::nullopt;
+    }
+    const std::string host = detail::ResolveHostPath(full);
+    if (host.empty()) {
+        return std::nullopt;
+    }
+    QuietLibrary();
+    GError* error = nullptr;
+    LibmsiDatabase* database = libmsi_database_new(host.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, &error);
+    g_clear_error(&error);
+    if (database == nullptr) {
+        return std::nullopt;
+    }
+    LibmsiSummaryInfo* summary = libmsi_summary_info_new(database, 0, &error);
+    g_clear_error(&error);
+    if (summary == nullptr) {
+        g_object_unref(database);
+        return std::nullopt;
+    }
+    PackageFacts facts;
+    for (win::UINT id = 0; id < kSummaryPropertyCount; ++id) {
+        const auto property = static_cast<LibmsiProperty>(id);
+        const LibmsiPropertyType type = libmsi_summary_info_get_property_type(summary, property, &error);
+        if (error != nullptr) {
+            g_clear_error(&error);
+            continue;
+        }
+        SummaryProperty value;
+        if (type == LIBMSI_PROPERTY_TYPE_STRING) {
+            const gchar* text = libmsi_summary_info_get_string(summary, property, &error);
+            value.type = kVtLpstr;
+            value.text = text == nullptr ? std::u16string() : FromUtf8(text);
+        } else if (type == LIBMSI_PROPERTY_TYPE_INT) {
+            value.type = id == kPidCodepage ? kVtI2 : kVtI4;
+            value.integer = libmsi_summary_info_get_int(summary, property, &error);
+        } else if (type == LIBMSI_PROPERTY_TYPE_FILETIME) {
+            const guint64 time = libmsi_summary_info_get_filetime(summary, property, &error);
+            value.type = kVtFiletime;
+            value.time.dwLowDateTime = static_cast<win::DWORD>(time);
+            value.time.dwHighDateTime = static_cast<win::DWORD>(time >> 32);
+        } else {
+            continue;
+        }
+        g_clear_error(&error);
+        facts.properties[id] = value;
+    }
+    if (withPatchVersion) {
+        facts.newVersion = PatchVersionOf(database);
+    }
+    g_object_unref(summary);
+    g_object_unref(database);
+    return facts;
+}
+
+std::u16string SummaryText(const PackageFacts& facts, win::UINT id) {
+    auto it = facts.properties.find(id);
+    return it == facts.properties.end() || it->second.type != kVtLpstr ? std::u16string() : it->second.text;
+}
+
+// Copies a value to a caller's buffer by the installer's rules: the length
+// without terminator in *count, ERROR_MORE_DATA and a cut, terminated copy when
+// the buffer (of *count units) is too small.
+win::UINT CopyValue(std::u16string_view value, win::LPWSTR buffer, win::DWORD* count) {
+    const auto length = static_cast<win::DWORD>(value.size());
+    if (buffer == nullptr) {
+        if (count != nullptr) {
+            *count = length;
+        }
+        return win::ERROR_SUCCESS;
+    }
+    if (length >= *count) {
+        if (*count > 0) {
+            std::copy_n(value.begin(), *count - 1, buffer);
+            buffer[*count - 1] = u'\0';
+        }
+        *count = length;
+        return win::ERROR_MORE_DATA;
+    }
+    std::copy(value.begin(), value.end(), buffer);
+    buffer[length] = u'\0';
+    *count = length;
+    return win::ERROR_SUCCESS;
+}
+
+// ---- Product properties ------------------------------------------------------------
+
+struct PropertySource {
+    std::u16string_view property;
+    std::u16string_view value;
+};
+
+// Properties of installed products, kept in InstallProperties.
+constexpr PropertySource kInstalledProperties[] = {
+    {u"VersionString", u"DisplayVersion"},
+    {u"InstalledProductName", u"DisplayName"},
+    {u"LocalPackage", u"LocalPackage"},
+    {u"InstallDate", u"InstallDate"},
+    {u"InstallLocation", u"InstallLocation"},
+    {u"InstallSource", u"InstallSource"},
+    {u"Publisher", u"Publisher"},
+    {u"HelpLink", u"HelpLink"},
+    {u"HelpTelephone", u"HelpTelephone"},
+    {u"URLInfoAbout", u"URLInfoAbout"},
+    {u"URLUpdateInfo", u"URLUpdateInfo"},
+    {u"VersionMajor", u"VersionMajor"},
+    {u"VersionMinor", u"VersionMinor"},
+    {u"ProductID", u"ProductID"},
+    {u"RegCompany", u"RegCompany"},
+    {u"RegOwner", u"RegOwner"},
+};
+
+// Properties of advertised (and so of installed) products, kept in the
+// product's key under HKEY_CLASSES_ROOT.
+constexpr std::u16string_view kAdvertisedProperties[] = {
+    u"ProductName", u"Language",    u"Version",      u"PackageCode",    u"Transforms",
+    u"PackageName", u"ProductIcon", u"InstanceType", u"AssignmentType", u"AuthorizedLUAApp",
+};
+
+// A stored value as the property's text: DWORDs in decimal, strings up to their
+// NUL, nothing stored as an empty text.
+std::u16string ValueText(win::HKEY root, const std::u16string& key, std::u16string_view name) {
+    if (const auto number = ReadRegistryDword(root, key, name)) {
+        return NumberArgument(*number);
+    }
+    return ReadRegistryString(root, key, name).value_or(std::u16string());
+}
+
+// The property's value, or the installer's error for it.
+win::UINT LookUpProperty(std::u16string_view packed, std::u16string_view property, std::u16string& value) {
+    const win::INSTALLSTATE state = StateOfPacked(packed);
+    if (state != win::INSTALLSTATE_DEFAULT && state != win::INSTALLSTATE_ADVERTISED) {
+        return win::ERROR_UNKNOWN_PRODUCT;
+    }
+    for (const auto& source : kInstalledProperties) {
+        if (source.property == property) {
+            if (state != win::INSTALLSTATE_DEFAULT) {
+                return win::ERROR_UNKNOWN_PROPERTY;
+            }
+            value = ValueText(win::HKEY_LOCAL_MACHINE, InstallPropertiesKey(packed), source.value);
+            return win::ERROR_SUCCESS;
+        }
+    }
+    for (const auto name : kAdvertisedProperties) {
+        if (name == property) {
+            value = ValueText(win::HKEY_CLASSES_ROOT, ClassesKey(packed), name);
+            return win::ERROR_SUCCESS;
+        }
+    }
+    return win::ERROR_UNKNOWN_PROPERTY;
+}
+
+// ---- The installer command line -------------------------------------------------
+
+// Properties of a command line: NAME=value pairs separated by white space, a
+// value either plain or in double quotes, in which "" stands for one quote.
+std::optional<std::map<std::u16string, std::u16string>> ParseProperties(std::u16string_view line) {
+    std::map<std::u16string, std::u16string> properties;
+    std::size_t i = 0;
+    auto skipSpace = [&] {
+        while (i < line.size() && (line[i] == u' ' || line[i] == u'\t')) {
+            ++i;
+        }
+    };
+    skipSpace();
+    while (i < line.size()) {
+        std::u16string name;
+        while (i < line.size() && line[i] != u'=' && line[i] != u' ' && line[i] != u'\t' && line[i] != u'"') {
+            name.push_back(line[i++]);
+        }
+        if (name.empty() || i >= line.size() || line[i] != u'=') {
+            return std::nullopt;
+        }
+        ++i;
+        std::u16string value;
+        if (i < line.size() && line[i] == u'"') {
+            ++i;
+            bool closed = false;
+            while (i < line.size()) {
+                if (line[i] == u'"') {
+                    if (i + 1 < line.size() && line[i + 1] == u'"') {
+                        value.push_back(u'"');
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    closed = true;
+                    break;
+                }
+                value.push_back(line[i++]);
+            }
+            if (!closed || (i < line.size() && line[i] != u' ' && line[i] != u'\t')) {
+                return std::nullopt;
+            }
+        } else {
+            while (i < line.size() && line[i] != u' ' && line[i] != u'\t') {
+                if (line[i] == u'"') {
+                    return std::nullopt;
+                }
+                value.push_back(line[i++]);
+            }
+        }
+        properties[name] = value;
+        skipSpace();
+    }
+    return properties;
+}
+
+std::vector<std::u16string> SplitList(std::u16string_view text) {
+    std::vector<std::u16string> items;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find(u';', start);
+        if (end == std::u16string_view::npos) {
+            end = text.size();
+        }
+        items.emplace_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return items;
+}
+
+struct PatchToApply {
+    std::u16string patchCode;
+    std::optional<std::u16string> newVersion;
+};
+
+void RecordPatch(std::u16string_view packed, const std::u16string& patchCode) {
+    const std::u16string patches = PatchesKey(packed);
+    const std::u16string packedPatch = PackedGuid(patchCode);
+    SetRegistryDword(win::HKEY_LOCAL_MACHINE, patches + u"\\" + packedPatch, u"State", 1);
+    std::vector<std::u16string> all;
+    if (const auto stored = ReadRegistryValue(win::HKEY_LOCAL_MACHINE, patches, u"AllPatches")) {
+        std::u16string item;
+        for (std::size_t i = 0; i + 1 < stored->data.size(); i += 2) {
+            const auto c = static_cast<char16_t>(stored->data[i] | (stored->data[i + 1] << 8));
+            if (c == u'\0') {
+                if (!item.empty()) {
+                    all.push_back(item);
+                }
+                item.clear();
+            } else {
+                item.push_back(c);
+            }
+        }
+    }
+    if (std::find(all.begin(), all.end(), packedPatch) == all.end()) {
+        all.push_back(packedPatch);
+    }
+    std::vector<std::uint8_t> data;
+    auto append = [&data](char16_t c) {
+        data.push_back(static_cast<std::uint8_t>(c & 0xFF));
+        data.push_back(static_cast<std::uint8_t>(c >> 8));
+    };
+    for (const auto& item : all) {
+        for (char16_t c : item) {
+            append(c);
+        }
+        append(u'\0');
+    }
+    append(u'\0');
+    SetRegistryValue(win::HKEY_LOCAL_MACHINE, patches, u"AllPatches", win::REG_MULTI_SZ, std::move(data));
+}
+
+// Configuring to the default state installs an advertised product: it gets its
+// InstallProperties from what HKEY_CLASSES_ROOT knows.
+void CompleteInstallation(std::u16string_view packed) {
+    if (RegistryKeyExists(win::HKEY_LOCAL_MACHINE, InstallPropertiesKey(packed))) {
+        return;
+    }
+    const std::u16string classes = ClassesKey(packed);
+    const std::u16string properties = InstallPropertiesKey(packed);
+    CreateRegistryKey(win::HKEY_LOCAL_MACHINE, properties);
+    SetRegistryString(win::HKEY_LOCAL_MACHINE, properties, u"DisplayName",
+                      ReadRegistryString(win::HKEY_CLASSES_ROOT, classes, u"ProductName").value_or(u""));
+    if (const auto language = ReadRegistryDword(win::HKEY_CLASSES_ROOT, classes, u"Language")) {
+        SetRegistryDword(win::HKEY_LOCAL_MACHINE, properties, u"Language", *language);
+    }
+    SetRegistryDword(win::HKEY_LOCAL_MACHINE, properties, u"WindowsInstaller", 1);
+}
+
+win::UINT Configure(win::LPCWSTR product, int installLevel, win::INSTALLSTATE installState,
+                    win::LPCWSTR commandLine) {
+    if (product == nullptr || installLevel < 0 || installLevel > kInstallLevelMaximum) {
+        return win::ERROR_INVALID_PARAMETER;
+    }
+    if (installState != win::INSTALLSTATE_DEFAULT && installState != kInstallStateLocal &&
+        installState != kInstallStateSource && installState != win::INSTALLSTATE_ABSENT) {
+        return win::ERROR_INVALID_PARAMETER;
+    }
+    const auto properties = ParseProperties(commandLine == nullptr ? std::u16string_view() : commandLine);
+    if (!properties) {
+        return win::ERROR_INVALID_COMMAND_LINE;
+    }
+    const std::u16string packed = PackedGuid(product);
+    if (packed.empty()) {
+        return win::ERROR_INVALID_PARAMETER;
+    }
+    const win::INSTALLSTATE state = StateOfPacked(packed);
+    if (state != win::INSTALLSTATE_DEFAULT && state != win::INSTALLSTATE_ADVERTISED) {
+        return win::ERROR_UNKNOWN_PRODUCT;
+    }
+    if (installState == win::INSTALLSTATE_ABSENT) {
+        // Removal: the registrations go, the patches with them.
+        DeleteRegistryKey(win::HKEY_CLASSES_ROOT, ClassesKey(packed));
+        DeleteRegistryKey(win::HKEY_LOCAL_MACHINE, std::u16string(kUserDataProductsKey) + packed);
+        return win::ERROR_SUCCESS;
+    }
+    std::vector<PatchToApply> patches;
+    if (auto it = properties->find(u"PATCH"); it != properties->end()) {
+        for (const auto& path : SplitList(it->second)) {
+            if (path.empty()) {
+                continue;
+            }
+            const auto facts = ReadPackage(path, true);
+            if (!facts) {
+                return win::ERROR_PATCH_PACKAGE_OPEN_FAILED;
+            }
+            const std::u16string wanted = Upper(product);
+            const auto targets = SplitList(SummaryText(*facts, win::PID_TEMPLATE));
+            if (std::none_of(targets.begin(), targets.end(),
+                             [&](const std::u16string& target) { return Upper(target) == wanted; })) {
+                return win::ERROR_PATCH_TARGET_NOT_FOUND;
+            }
+            // The revision number of a patch starts with its own code.
+            const std::u16string patchCode = SummaryText(*facts, win::PID_REVNUMBER).substr(0, 38);
+            if (!IsBracedGuid(patchCode)) {
+                return win::ERROR_PATCH_PACKAGE_INVALID;
+            }
+            patches.push_back(PatchToApply{Upper(patchCode), facts->newVersion});
+        }
+    }
+    CompleteInstallation(packed);
+    for (const auto& patch : patches) {
+        RecordPatch(packed, patch.patchCode);
+        if (patch.newVersion) {
+            WriteVersion(packed, *patch.newVersion);
+        }
+    }
+    return win::ERROR_SUCCESS;
+}
+
+}  // namespace
+
+// ---- Hooks -----------------------------------------------------------------------
+
+std::u16string PackedGuid(std::u16string_view guid) {
+    if (!IsBracedGuid(guid)) {
+        return {};
+    }
+    std::u16string packed(32, u'0');
+    for (std::size_t i = 0; i < 32; ++i) {
+        packed[i] = guid[kPackedSource[i]];
+    }
+    return Upper(packed);
+}
+
+std::u16string ProductClassesKey(std::u16string_view productCode) {
+    return ClassesKey(PackedGuid(productCode));
+}
+
+std::u16string ProductUserDataKey(std::u16string_view productCode) {
+    return std::u16string(kUserDataProductsKey) + PackedGuid(productCode);
+}
+
+bool RegisterProduct(const ProductRegistration& product) {
+    const std::u16string packed = PackedGuid(product.productCode);
+    if (packed.empty()) {
+        return false;
+    }
+    const win::DWORD version = VersionNumber(product.version);
+    if (product.state == win::INSTALLSTATE_DEFAULT || product.state == win::INSTALLSTATE_ADVERTISED) {
+        const std::u16string classes = ClassesKey(packed);
+        SetRegistryString(win::HKEY_CLASSES_ROOT, classes, u"ProductName", product.name);
+        SetRegistryDword(win::HKEY_CLASSES_ROOT, classes, u"Language", product.language);
+        SetRegistryDword(win::HKEY_CLASSES_ROOT, classes, u"Version", version);
+        SetRegistryString(win::HKEY_CLASSES_ROOT, classes, u"PackageName", u"product.msi");
+    }
+    if (product.state == win::INSTALLSTATE_DEFAULT || product.state == win::INSTALLSTATE_ABSENT) {
+        const std::u16string properties = InstallPropertiesKey(packed);
+        SetRegistryString(win::HKEY_LOCAL_MACHINE, properties, u"DisplayName", product.name);
+        SetRegistryDword(win::HKEY_LOCAL_MACHINE, properties, u"Language", product.language);
+        SetRegistryString(win::HKEY_LOCAL_MACHINE, properties, u"LocalPackage",
+                          u"C:\\windows\\Installer\\" + packed.substr(0, 8) + u".msi");
+        SetRegistryDword(win::HKEY_LOCAL_MACHINE, properties, u"WindowsInstaller", 1);
+        WriteVersion(packed, product.version);
+    }
+    return true;
+}
+
+std::optional<std::u16string> InstalledProductVersion(std::u16string_view productCode) {
+    const std::u16string packed = PackedGuid(productCode);
+    if (packed.empty() || StateOfPacked(packed) != win::INSTALLSTATE_DEFAULT) {
+        return std::nullopt;
+    }
+    return ValueText(win::HKEY_LOCAL_MACHINE, InstallPropertiesKey(packed), u"DisplayVersion");
+}
+
+std::vector<std::u16string> ProductPatches(std::u16string_view productCode) {
+    std::vector<std::u16string> codes;
+    const std::u16string packed = PackedGuid(productCode);
+    if (packed.empty()) {
+        return codes;
+    }
+    const auto stored = ReadRegistryValue(win::HKEY_LOCAL_MACHINE, PatchesKey(packed), u"AllPatches");
+    if (!stored) {
+        return codes;
+    }
+    std::u16string item;
+    for (std::size_t i = 0; i + 1 < stored->data.size(); i += 2) {
+        const auto c = static_cast<char16_t>(stored->data[i] | (stored->data[i + 1] << 8));
+        if (c != u'\0') {
+            item.push_back(c);
+            continue;
+        }
+        if (!item.empty()) {
+            codes.push_back(UnpackedGuid(item));
+        }
+        item.clear();
+    }
+    return codes;
+}
+
+void ImposeProductProperty(std::u16string_view productCode, std::u16string_view property,
+                           PropertyAnswer answer) {
+    Installer().imposed[{Upper(productCode), std::u16string(property)}] = std::move(answer);
+}
+
+const std::vector<InstallerCall>& InstallerCalls() {
+    return Installer().calls;
+}
+
+std::vector<InstallerCall> InstallerCallsOf(std::string_view function) {
+    std::vector<InstallerCall> calls;
+    for (const auto& call : Installer().calls) {
+        if (call.function == function) {
+            calls.push_back(call);
+        }
+    }
+    return calls;
+}
+
+void SetInstallerCallObserver(std::function<void(const InstallerCall&)> observer) {
+    Observer() = std::move(observer);
+}
+
+}  // namespace sim
+
+// ---- The Windows functions ---------------------------------------------------
+
+namespace win {
+
+UINT MsiGetSummaryInformationW(MSIHANDLE database, LPCWSTR databasePath, UINT updateCount,
+                               MSIHANDLE* summaryInfo) {
+    std::vector<std::u16string> arguments{sim::NumberArgument(database), sim::TextArgument(databasePath),
+                                          sim::NumberArgument(updateCount)};
+    auto finish = [&](UINT result) {
+        return static_cast<UINT>(sim::Record("MsiGetSummaryInformationW", std::move(arguments), result));
+    };
+    std::uint32_t error = 0;
+    if (sim::detail::ShouldFail("MsiGetSummaryInformationW", ERROR_INSTALL_PACKAGE_INVALID, &error)) {
+        return finish(error);
+    }
+    if (summaryInfo == nullptr) {
+        return finish(ERROR_INVALID_PARAMETER);
+    }
+    if (database != 0) {
+        // The simulation opens no databases, so no database handle is valid.
+        return finish(ERROR_INVALID_HANDLE);
+    }
+    if (databasePath == nullptr) {
+        return finish(ERROR_INVALID_PARAMETER);
+    }
+    const auto facts = sim::ReadPackage(databasePath, false);
+    if (!facts) {
+        return finish(ERROR_INSTALL_PACKAGE_INVALID);
+    }
+    sim::InstallerState& state = sim::Installer();
+    const MSIHANDLE handle = ++state.nextHandle;
+    state.handles[handle] = sim::SummaryHandle{databasePath, facts->properties};
+    sim::detail::TrackOpen(sim::TrackingAddress(handle), "installer",
+                           "summary information of " + sim::ToUtf8(databasePath));
+    *summaryInfo = handle;
+    return finish(ERROR_SUCCESS);
+}
+
+UINT MsiSummaryInfoGetPropertyW(MSIHANDLE summaryInfo, UINT property, UINT* dataType, INT* integerValue,
+                                FILETIME* fileTimeValue, LPWSTR valueBuffer, DWORD* valueLength) {
+    std::vector<std::u16string> arguments{sim::NumberArgument(summaryInfo), sim::NumberArgument(property),
+                                          sim::CountArgument(valueLength)};
+    auto finish = [&](UINT result) {
+        return static_cast<UINT>(sim::Record("MsiSummaryInfoGetPropertyW", std::move(arguments), result));
+    };
+    std::uint32_t error = 0;
+    if (sim::detail::ShouldFail("MsiSummaryInfoGetPropertyW", ERROR_INVALID_HANDLE, &error)) {
+        return finish(error);
+    }
+    auto& handles = sim::Installer().handles;
+    auto it = handles.find(summaryInfo);
+    if (it == handles.end()) {
+        return finish(ERROR_INVALID_HANDLE);
+    }
+    if (property >= sim::kSummaryPropertyCount) {
+        return finish(ERROR_UNKNOWN_PROPERTY);
+    }
+    if (valueBuffer != nullptr && valueLength == nullptr) {
+        return finish(ERROR_INVALID_PARAMETER);
+    }
+    auto found = it->second.properties.find(property);
+    const sim::SummaryProperty value =
+        found == it->second.properties.end() ? sim::SummaryProperty{} : found->second;
+    if (dataType != nullptr) {
+        *dataType = value.type;
+    }
+    switch (value.type) {
+        case sim::kVtLpstr:
+            return finish(sim::CopyValue(value.text, valueBuffer, valueLength));
+        case sim::kVtI2:
+        case sim::kVtI4:
+            if (integerValue != nullptr) {
+                *integerValue = value.integer;
+            }
+            return finish(ERROR_SUCCESS);
+        case sim::kVtFiletime:
+            if (fileTimeValue != nullptr) {
+                *fileTimeValue = value.time;
+            }
+            return finish(ERROR_SUCCESS);
+        default:
+            // An absent property is empty.
+            return finish(sim::CopyValue(u"", valueBuffer, valueLength));
+    }
+}
+
+UINT MsiCloseHandle(MSIHANDLE handle) {
+    std::vector<std::u16string> arguments{sim::NumberArgument(handle)};
+    auto finish = [&](UINT result) {
+        return static_cast<UINT>(sim::Record("MsiCloseHandle", std::move(arguments), result));
+    };
+    std::uint32_t error = 0;
+    if (sim::detail::ShouldFail("MsiCloseHandle", ERROR_INVALID_HANDLE, &error)) {
+        return finish(error);
+    }
+    if (handle == 0) {
+        return finish(ERROR_SUCCESS);
+    }
+    auto& handles = sim::Installer().handles;
+    if (handles.erase(handle) == 0) {
+        return finish(ERROR_INVALID_HANDLE);
+    }
+    sim::detail::TrackClose(sim::TrackingAddress(handle));
+    return finish(ERROR_SUCCESS);
+}
+
+INSTALLSTATE MsiQueryProductStateW(LPCWSTR product) {
+    std::vector<std::u16string> arguments{sim::TextArgument(product)};
+    auto finish = [&](INSTALLSTATE state) {
+        return static_cast<INSTALLSTATE>(sim::Record("MsiQueryProductStateW", std::move(arguments), state));
+    };
+    std::uint32_t error = 0;
+    if (sim::detail::ShouldFail("MsiQueryProductStateW", static_cast<std::uint32_t>(INSTALLSTATE_UNKNOWN),
+                                &error)) {
+        return finish(static_cast<INSTALLSTATE>(error));
+    }
+    const std::u16string packed = product == nullptr ? std::u16string() : sim::PackedGuid(product);
+    if (packed.empty()) {
+        return finish(INSTALLSTATE_INVALIDARG);
+    }
+    return finish(sim::StateOfPacked(packed));
+}
+
+UINT MsiGetProductInfoW(LPCWSTR product, LPCWSTR property, LPWSTR valueBuffer, DWORD* valueLength) {
+    std::vector<std::u16string> arguments{sim::TextArgument(product), sim::TextArgument(property),
+                                          sim::CountArgument(valueLength)};
+    auto finish = [&](UINT result) {
+        return static_cast<UINT>(sim::Record("MsiGetProductInfoW", std::move(arguments), result));
+    };
+    std::uint32_t error = 0;
+    if (sim::detail::ShouldFail("MsiGetProductInfoW", ERROR_UNKNOWN_PRODUCT, &error)) {
+        return finish(error);
+    }
+    if (product == nullptr || property == nullptr || (valueBuffer != nullptr && valueLength == nullptr)) {
+        return finish(ERROR_INVALID_PARAMETER);
+    }
+    const std::u16string packed = sim::PackedGuid(product);
+    if (packed.empty()) {
+        return finish(ERROR_INVALID_PARAMETER);
+    }
+    auto& imposed = sim::Installer().imposed;
+    if (auto it = imposed.find({sim::Upper(product), std::u16string(property)}); it != imposed.end()) {
+        const sim::PropertyAnswer& answer = it->second;
+        if (!answer.terminated) {
+            if (valueBuffer != nullptr) {
+                const DWORD written = std::min<DWORD>(*valueLength, static_cast<DWORD>(answer.text.size()));
+                std::copy_n(answer.text.begin(), written, valueBuffer);
+            }
+            if (valueLength != nullptr) {
+                *valueLength = static_cast<DWORD>(answer.text.size());
+            }
+            return finish(answer.result);
+        }
+        if (answer.result != ERROR_SUCCESS) {
+            return finish(answer.result);
+        }
+        return finish(sim::CopyValue(answer.text, valueBuffer, valueLength));
+    }
+    std::u16string value;
+    const UINT result = sim::LookUpProperty(packed, property, value);
+    if (result != ERROR_SUCCESS) {
+        return finish(result);
+    }
+    return finish(sim::CopyValue(value, valueBuffer, valueLength));
+}
+
+UINT MsiConfigureProductExW(LPCWSTR product, int installLevel, INSTALLSTATE installState,
+                            LPCWSTR commandLine) {
+    std::vector<std::u16string> arguments{sim::TextArgument(product), sim::NumberArgument(installLevel),
+                                          sim::NumberArgument(installState), sim::TextArgument(commandLine)};
+    std::uint32_t error = 0;
+    UINT result = 0;
+    if (sim::detail::ShouldFail("MsiConfigureProductExW", ERROR_INSTALL_FAILURE, &error)) {
+        result = error;
+    } else {
+        result = sim::Configure(product, installLevel, installState, commandLine);
+    }
+    return static_cast<UINT>(sim::Record("MsiConfigureProductExW", std::move(arguments), result));
+}
+
+}  // namespace win
