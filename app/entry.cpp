@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/options.h"
+#include "installer/queries.h"
 #include "payload/extract.h"
 
 win::HINSTANCE InstanceHandle = nullptr;
@@ -12,8 +13,14 @@ constexpr win::UINT kListBoxStyle = win::MB_OK | win::MB_SETFOREGROUND | win::MB
 }  // namespace
 
 void ShowTargetList() {
-    // The target list cannot be read yet: the installer queries come next.
-    (void)kListBoxStyle;
+    std::u16string packagePath;
+    std::u16string targetList;
+    // Neither result matters: an unreadable list shows as an empty box. The
+    // temporary package stays; only the install mode deletes its own.
+    ExtractPackage(packagePath);
+    ReadPatchTargets(packagePath, targetList);
+    // Not a message of the table, so the quiet option does not hide it.
+    win::MessageBoxW(nullptr, targetList.c_str(), u"List of Products", kListBoxStyle);
 }
 
 int WinMain(win::HINSTANCE instance, win::HINSTANCE /*previousInstance*/, win::LPWSTR /*commandLine*/,
