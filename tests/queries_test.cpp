@@ -110,6 +110,26 @@ TEST_F(QueriesTest, AFailedReadLeavesTheListAndClosesOnce) {
     }
 }
 
+TEST_F(QueriesTest, AMisbehavingServiceIsReadWithinTheBuffer) {
+    const std::u16string path = Package("{4F7D2A19-8C3E-4B61-A5D0-9E2F71C3B846}");
+    const std::u16string overLong(3000, u'x');
+
+    // A length that leaves no room for the terminator: no second read.
+    sim::ImposeSummaryProperty(7, {234, u"", false, 0xFFFFFFFFU});
+    std::u16string list = kUntouched;
+    EXPECT_FALSE(ReadPatchTargets(path, list));
+    EXPECT_EQ(list, kUntouched);
+    EXPECT_EQ(PropertyCounts(), std::vector<std::u16string>{u"2048"});
+    ExpectClosedOnce();
+
+    // Success with a full buffer and no terminator: the text ends with the buffer.
+    sim::ResetMachine(sandbox_.string());
+    Package("{4F7D2A19-8C3E-4B61-A5D0-9E2F71C3B846}");
+    sim::ImposeSummaryProperty(7, {0, overLong, false});
+    EXPECT_TRUE(ReadPatchTargets(path, list));
+    EXPECT_EQ(list, overLong.substr(0, 2048));
+}
+
 TEST_F(QueriesTest, WhatCannotBeOpenedYieldsFalseAndClosesNothing) {
     WriteText(Host(u"C:\\packages\\text.msp"), "not an installer package");
     const std::u16string tooLong = u"C:\\" + std::u16string(300, u'p') + u".msp";

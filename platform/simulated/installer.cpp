@@ -56,6 +56,7 @@ struct InstallerState {
     std::map<win::MSIHANDLE, SummaryHandle> handles;
     win::MSIHANDLE nextHandle = 0;
     std::map<std::pair<std::u16string, std::u16string>, PropertyAnswer> imposed;
+    std::map<win::UINT, PropertyAnswer> imposedSummary;
     std::vector<InstallerCall> calls;
 };
 
@@ -328,6 +329,24 @@ win::UINT CopyValue(std::u16string_view value, win::LPWSTR buffer, win::DWORD* c
     buffer[length] = u'\0';
     *count = length;
     return win::ERROR_SUCCESS;
+}
+
+// What a caller gets from an answer a test imposed.
+win::UINT ImposedAnswer(const PropertyAnswer& answer, win::LPWSTR buffer, win::DWORD* count) {
+    if (!answer.terminated) {
+        if (buffer != nullptr) {
+            std::copy_n(answer.text.begin(),
+                        std::min<win::DWORD>(*count, static_cast<win::DWORD>(answer.text.size())), buffer);
+        }
+        if (count != nullptr) {
+            *count = answer.reportedLength.value_or(static_cast<win::DWORD>(answer.text.size()));
+        }
+        return answer.result;
+    }
+    if (answer.result != win::ERROR_SUCCESS) {
+        return answer.result;
+    }
+    return CopyValue(answer.text, buffer, count);
 }
 
 // ---- Product properties ------------------------------------------------------------
@@ -673,6 +692,10 @@ void ImposeProductProperty(std::u16string_view productCode, std::u16string_view 
     Installer().imposed[{Upper(productCode), std::u16string(property)}] = std::move(answer);
 }
 
+void ImposeSummaryProperty(win::UINT property, PropertyAnswer answer) {
+    Installer().imposedSummary[property] = std::move(answer);
+}
+
 const std::vector<InstallerCall>& InstallerCalls() {
     return Installer().calls;
 }
@@ -752,6 +775,13 @@ UINT MsiSummaryInfoGetPropertyW(MSIHANDLE summaryInfo, UINT property, UINT* data
     }
     if (valueBuffer != nullptr && valueLength == nullptr) {
         return finish(ERROR_INVALID_PARAMETER);
+    }
+    auto& imposed = sim::Installer().imposedSummary;
+    if (auto answer = imposed.find(property); answer != imposed.end()) {
+        if (dataType != nullptr) {
+            *dataType = sim::kVtLpstr;
+        }
+        return finish(sim::ImposedAnswer(answer->second, valueBuffer, valueLength));
     }
     auto found = it->second.properties.find(property);
     const sim::SummaryProperty value =
@@ -835,21 +865,7 @@ UINT MsiGetProductInfoW(LPCWSTR product, LPCWSTR property, LPWSTR valueBuffer, D
     }
     auto& imposed = sim::Installer().imposed;
     if (auto it = imposed.find({sim::Upper(product), std::u16string(property)}); it != imposed.end()) {
-        const sim::PropertyAnswer& answer = it->second;
-        if (!answer.terminated) {
-            if (valueBuffer != nullptr) {
-                const DWORD written = std::min<DWORD>(*valueLength, static_cast<DWORD>(answer.text.size()));
-                std::copy_n(answer.text.begin(), written, valueBuffer);
-            }
-            if (valueLength != nullptr) {
-                *valueLength = static_cast<DWORD>(answer.text.size());
-            }
-            return finish(answer.result);
-        }
-        if (answer.result != ERROR_SUCCESS) {
-            return finish(answer.result);
-        }
-        return finish(sim::CopyValue(answer.text, valueBuffer, valueLength));
+        return finish(sim::ImposedAnswer(it->second, valueBuffer, valueLength));
     }
     std::u16string value;
     const UINT result = sim::LookUpProperty(packed, property, value);

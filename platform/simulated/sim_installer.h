@@ -67,14 +67,19 @@ struct PropertyAnswer {
     win::UINT result = 0;
     std::u16string text;
     // False: the service misbehaves, writing as much of the text as the count
-    // allows without a terminator, setting the count to the text's length and
-    // returning result.
+    // allows without a terminator, setting the count to reportedLength (the
+    // text's length when not given) and returning result.
     bool terminated = true;
+    std::optional<win::DWORD> reportedLength;
 };
 
 // From now on MsiGetProductInfoW answers this for the product and property.
 void ImposeProductProperty(std::u16string_view productCode, std::u16string_view property,
                            PropertyAnswer answer);
+
+// From now on MsiSummaryInfoGetPropertyW answers this for the property, as a
+// text, on every valid handle.
+void ImposeSummaryProperty(win::UINT property, PropertyAnswer answer);
 
 // ---- Calls -------------------------------------------------------------------------
 
