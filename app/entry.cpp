@@ -4,7 +4,10 @@
 
 #include "app/options.h"
 #include "installer/queries.h"
+#include "patching/apply.h"
+#include "patching/targets.h"
 #include "payload/extract.h"
+#include "payload/patch_list.h"
 
 win::HINSTANCE InstanceHandle = nullptr;
 
@@ -27,13 +30,21 @@ int WinMain(win::HINSTANCE instance, win::HINSTANCE /*previousInstance*/, win::L
             int /*showCommand*/) {
     InstanceHandle = instance;
     ParseCommandLine();
-    if (!RunOptions.installMode) {
+    if (RunOptions.installMode) {
+        RunInstall();
+    } else {
+        // The side modes run in this order whatever the command line's order,
+        // each whether or not the one before succeeded.
         if (RunOptions.extractRequested) {
             ExtractPackage(RunOptions.extractPath);
+        }
+        if (RunOptions.patchListRequested) {
+            AppendPatchList(RunOptions.patchListPath);
         }
         if (RunOptions.listRequested) {
             ShowTargetList();
         }
     }
+    TargetProducts.clear();
     return 0;
 }
