@@ -62,6 +62,14 @@ std::vector<std::u16string> SplitComponents(std::u16string_view text) {
     return parts;
 }
 
+// Characters that no file name may hold: the wildcards, the redirection and
+// quoting characters and the controls. A colon is left to the file system.
+bool HasInvalidNameCharacter(std::u16string_view path) {
+    return std::any_of(path.begin(), path.end(), [](char16_t c) {
+        return c < 0x20 || c == u'"' || c == u'*' || c == u'?' || c == u'<' || c == u'>' || c == u'|';
+    });
+}
+
 // Whether path equals prefix or lies below it, ignoring ASCII case.
 bool IsAtOrBelow(std::u16string_view path, std::u16string_view prefix) {
     if (path.size() < prefix.size()) {
@@ -308,6 +316,9 @@ DWORD GetFullPathNameW(LPCWSTR fileName, DWORD bufferLength, LPWSTR buffer, LPWS
 
 // The documented lookup order: TMP, TEMP, USERPROFILE, the Windows directory.
 // The directory is not checked for existence; the result ends in a backslash.
+// The variable is read into MAX_PATH units and the full path must leave room
+// for the backslash and the terminator: a longer one fails the call with
+// ERROR_FILENAME_EXCED_RANGE instead of passing on to the next variable.
 DWORD GetTempPathW(DWORD bufferLength, LPWSTR buffer) {
     std::uint32_t error = 0;
     if (sim::detail::ShouldFail("GetTempPathW", ERROR_NOT_ENOUGH_MEMORY, &error)) {
@@ -325,9 +336,18 @@ DWORD GetTempPathW(DWORD bufferLength, LPWSTR buffer) {
     if (!found && !sim::detail::LookupEnvironment(u"windir", value)) {
         value = u"C:\\windows";
     }
+    constexpr std::size_t kMaxPath = 260;
+    if (value.size() >= kMaxPath) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return 0;
+    }
     std::u16string full = sim::detail::FullWindowsPath(value);
     if (full.empty()) {
         full = value;
+    }
+    if (full.size() > kMaxPath - 2) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return 0;
     }
     if (full.back() != u'\\') {
         full.push_back(u'\\');
@@ -343,6 +363,10 @@ DWORD GetFileAttributesW(LPCWSTR fileName) {
     }
     if (fileName == nullptr || *fileName == u'\0') {
         SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    if (sim::HasInvalidNameCharacter(fileName)) {
+        SetLastError(ERROR_INVALID_NAME);
         return INVALID_FILE_ATTRIBUTES;
     }
     const std::u16string full = sim::detail::FullWindowsPath(fileName);
@@ -370,6 +394,13 @@ DWORD GetFileAttributesW(LPCWSTR fileName) {
                 parent.empty() || (stat(parent.c_str(), &parentInfo) == 0 && S_ISDIR(parentInfo.st_mode));
             SetLastError(parentIsDirectory ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
         }
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    // A name ending in a separator names a folder; a file there is no path.
+    const std::u16string_view name(fileName);
+    struct stat target {};
+    if (sim::IsSeparator(name.back()) && (stat(host.c_str(), &target) != 0 || !S_ISDIR(target.st_mode))) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_FILE_ATTRIBUTES;
     }
     if (S_ISDIR(info.st_mode)) {

@@ -305,16 +305,16 @@ int LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int bufferMax) {
         return 0;
     }
     sim::Module* owner = sim::ModuleOf(instance);
+    // Only the low 16 bits name the string, as in the loader.
+    id = LOWORD(id);
     sim::ResourceKey typeKey;
     typeKey.id = RT_STRING_ID;
     sim::ResourceKey blockKey;
     blockKey.id = static_cast<WORD>((id >> 4) + 1);
-    const sim::ResourceEntry* entry =
-        (owner == nullptr || id > 0xFFFF) ? nullptr : sim::FindEntry(*owner, typeKey, blockKey);
+    const sim::ResourceEntry* entry = owner == nullptr ? nullptr : sim::FindEntry(*owner, typeKey, blockKey);
     if (entry == nullptr) {
-        if (bufferMax > 0) {
-            buffer[0] = u'\0';
-        }
+        // Without a block in any language the buffer is left as it was; an
+        // empty string inside a block does empty it.
         return 0;
     }
     // A block holds 16 counted strings; skip to the one asked for.
