@@ -3,7 +3,15 @@
 // the product registrations in the simulated registry, and patch application
 // that records the patch and brings the product to the version the patch
 // package names.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+
 #include <algorithm>
+#include <cerrno>
 #include <map>
 #include <mutex>
 
@@ -243,16 +251,8 @@ std::optional<std::u16string> PatchVersionOf(LibmsiDatabase* database) {
     return version;
 }
 
-// The facts of the package at a Windows path; nothing when it is no package.
-std::optional<PackageFacts> ReadPackage(std::u16string_view windowsPath, bool withPatchVersion) {
-    const std::u16string full = detail::FullWindowsPath(windowsPath);
-    if (full.empty() || detail::AllAccessDenied(full)) {
-        return std::nullopt;
-    }
-    const std::string host = detail::ResolveHostPath(full);
-    if (host.empty()) {
-        return std::nullopt;
-    }
+// The facts of a package file as libmsi reads them; nothing when it is no package.
+std::optional<PackageFacts> ReadPackageFile(const std::string& host, bool withPatchVersion) {
     QuietLibrary();
     GError* error = nullptr;
     LibmsiDatabase* database = libmsi_database_new(host.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, &error);
@@ -298,6 +298,196 @@ std::optional<PackageFacts> ReadPackage(std::u16string_view windowsPath, bool wi
     }
     g_object_unref(summary);
     g_object_unref(database);
+    return facts;
+}
+
+// ---- Reading packages out of process --------------------------------------------
+// libmsi trusts the structure of the compound file it opens, and some damaged
+// files crash it. The real service reads packages in a process of its own, so a
+// package can never bring down its caller; the simulated one does the same by
+// reading each package in a child process. Results are kept by file identity,
+// so that a package read for every product is parsed once.
+
+void PutBytes(std::string& out, const void* data, std::size_t size) {
+    out.append(static_cast<const char*>(data), size);
+}
+
+template <typename T>
+void PutValue(std::string& out, const T& value) {
+    PutBytes(out, &value, sizeof value);
+}
+
+void PutText(std::string& out, const std::u16string& text) {
+    PutValue(out, static_cast<std::uint32_t>(text.size()));
+    PutBytes(out, text.data(), text.size() * sizeof(char16_t));
+}
+
+std::string SerializeFacts(const PackageFacts& facts) {
+    std::string out;
+    PutValue(out, static_cast<std::uint32_t>(facts.properties.size()));
+    for (const auto& [id, property] : facts.properties) {
+        PutValue(out, id);
+        PutValue(out, property.type);
+        PutValue(out, property.integer);
+        PutValue(out, property.time);
+        PutText(out, property.text);
+    }
+    PutValue(out, static_cast<std::uint8_t>(facts.newVersion ? 1 : 0));
+    PutText(out, facts.newVersion.value_or(u""));
+    return out;
+}
+
+struct Reader {
+    const std::string& data;
+    std::size_t offset = 0;
+    bool ok = true;
+
+    void Bytes(void* target, std::size_t size) {
+        if (!ok || data.size() - offset < size) {
+            ok = false;
+            return;
+        }
+        std::copy_n(data.data() + offset, size, static_cast<char*>(target));
+        offset += size;
+    }
+    template <typename T>
+    T Value() {
+        T value{};
+        Bytes(&value, sizeof value);
+        return value;
+    }
+    std::u16string Text() {
+        const auto length = Value<std::uint32_t>();
+        if (!ok || (data.size() - offset) / sizeof(char16_t) < length) {
+            ok = false;
+            return {};
+        }
+        std::u16string text(length, u'\0');
+        Bytes(text.data(), length * sizeof(char16_t));
+        return text;
+    }
+};
+
+std::optional<PackageFacts> DeserializeFacts(const std::string& data) {
+    Reader reader{data};
+    PackageFacts facts;
+    const auto count = reader.Value<std::uint32_t>();
+    for (std::uint32_t k = 0; reader.ok && k < count; ++k) {
+        const auto id = reader.Value<win::UINT>();
+        SummaryProperty property;
+        property.type = reader.Value<win::UINT>();
+        property.integer = reader.Value<win::INT>();
+        property.time = reader.Value<win::FILETIME>();
+        property.text = reader.Text();
+        facts.properties[id] = property;
+    }
+    const bool hasVersion = reader.Value<std::uint8_t>() != 0;
+    const std::u16string version = reader.Text();
+    if (!reader.ok) {
+        return std::nullopt;
+    }
+    if (hasVersion) {
+        facts.newVersion = version;
+    }
+    return facts;
+}
+
+unsigned& ReaderCrashCount() {
+    static unsigned count = 0;
+    return count;
+}
+
+// Runs the libmsi read in a child; a child that dies reads as no package.
+std::optional<PackageFacts> ReadPackageIsolated(const std::string& host, bool withPatchVersion) {
+    int channel[2];
+    if (pipe(channel) != 0) {
+        return std::nullopt;
+    }
+    const pid_t child = fork();
+    if (child < 0) {
+        close(channel[0]);
+        close(channel[1]);
+        return std::nullopt;
+    }
+    if (child == 0) {
+        close(channel[0]);
+        // A crash here is an answer, not an event: die quietly, without reports.
+        const int quiet = open("/dev/null", O_WRONLY);
+        if (quiet >= 0) {
+            dup2(quiet, STDERR_FILENO);
+        }
+        for (int signal : {SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL}) {
+            std::signal(signal, SIG_DFL);
+        }
+        const auto facts = ReadPackageFile(host, withPatchVersion);
+        const std::string message = facts ? "1" + SerializeFacts(*facts) : std::string("0");
+        std::size_t written = 0;
+        while (written < message.size()) {
+            const ssize_t count = write(channel[1], message.data() + written, message.size() - written);
+            if (count <= 0) {
+                break;
+            }
+            written += static_cast<std::size_t>(count);
+        }
+        _exit(0);
+    }
+    close(channel[1]);
+    std::string message;
+    char buffer[65536];
+    while (true) {
+        const ssize_t count = read(channel[0], buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            break;
+        }
+        message.append(buffer, static_cast<std::size_t>(count));
+    }
+    close(channel[0]);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        ++ReaderCrashCount();
+        return std::nullopt;
+    }
+    if (message.empty() || message[0] != '1') {
+        return std::nullopt;
+    }
+    return DeserializeFacts(message.substr(1));
+}
+
+struct CachedFacts {
+    dev_t device;
+    ino_t inode;
+    off_t size;
+    struct timespec modified;
+    bool withPatchVersion;
+    std::optional<PackageFacts> facts;
+};
+
+// The facts of the package at a Windows path; nothing when it is no package.
+std::optional<PackageFacts> ReadPackage(std::u16string_view windowsPath, bool withPatchVersion) {
+    const std::u16string full = detail::FullWindowsPath(windowsPath);
+    if (full.empty() || detail::AllAccessDenied(full)) {
+        return std::nullopt;
+    }
+    const std::string host = detail::ResolveHostPath(full);
+    struct stat info {};
+    if (host.empty() || stat(host.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return std::nullopt;
+    }
+    static std::map<std::string, CachedFacts> cache;
+    auto found = cache.find(host);
+    if (found != cache.end() && found->second.device == info.st_dev && found->second.inode == info.st_ino &&
+        found->second.size == info.st_size && found->second.modified.tv_sec == info.st_mtim.tv_sec &&
+        found->second.modified.tv_nsec == info.st_mtim.tv_nsec &&
+        (found->second.withPatchVersion || !withPatchVersion)) {
+        return found->second.facts;
+    }
+    auto facts = ReadPackageIsolated(host, withPatchVersion);
+    cache[host] = CachedFacts{info.st_dev, info.st_ino, info.st_size, info.st_mtim, withPatchVersion, facts};
     return facts;
 }
 
@@ -609,6 +799,8 @@ win::UINT Configure(win::LPCWSTR product, int installLevel, win::INSTALLSTATE in
 }  // namespace
 
 // ---- Hooks -----------------------------------------------------------------------
+
+unsigned PackageReaderCrashes() { return ReaderCrashCount(); }
 
 std::u16string PackedGuid(std::u16string_view guid) {
     if (!IsBracedGuid(guid)) {

@@ -97,6 +97,10 @@ const std::vector<InstallerCall>& InstallerCalls();
 // The calls of one function, in order.
 std::vector<InstallerCall> InstallerCallsOf(std::string_view function);
 
+// How many package reads ended with the reading process crashing (libmsi on a
+// damaged file); such a package reads as no package at all.
+unsigned PackageReaderCrashes();
+
 // Called after each installer call is recorded (the Linux main logs some).
 void SetInstallerCallObserver(std::function<void(const InstallerCall&)> observer);
 

@@ -26,6 +26,7 @@ for seeds in "$here"/corpus/*/; do
     runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' | tail -1)
     if [ $status -eq 0 ] && ! grep -q -E 'ERROR: (AddressSanitizer|UndefinedBehaviorSanitizer|libFuzzer)|runtime error:' "$log"; then
         echo "PASS $target: ${runs:-0} executions in ${seconds}s, no crash, no sanitizer report"
+        grep -h 'libmsi reader crashes' "$log" | tail -1 | sed 's/^/     /'
         passed=$((passed + 1))
     else
         echo "FAIL $target: exit $status after ${runs:-?} executions; see $log"
