@@ -14,7 +14,7 @@
 #include "tests/machine_fixture.h"
 #include "tests/module_builder.h"
 #include "tests/msi_packages.h"
-#include "tests/pe_image.h"
+#include "platform/simulated/pe_image.h"
 
 namespace {
 

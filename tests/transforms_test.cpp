@@ -5,7 +5,7 @@
 #include "patching/transforms.h"
 #include "platform/simulated/sim_registry.h"
 #include "tests/machine_fixture.h"
-#include "tests/pe_image.h"
+#include "platform/simulated/pe_image.h"
 
 namespace {
 

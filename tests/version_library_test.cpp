@@ -8,7 +8,7 @@
 
 #include "platform/platform.h"
 #include "tests/machine_fixture.h"
-#include "tests/pe_image.h"
+#include "tests/built_modules.h"
 
 using namespace pe_image;
 

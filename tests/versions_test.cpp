@@ -6,7 +6,7 @@
 #include <string>
 
 #include "tests/machine_fixture.h"
-#include "tests/pe_image.h"
+#include "tests/built_modules.h"
 
 using namespace pe_image;
 

@@ -6,10 +6,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 
+#include "platform/simulated/pe_image.h"
 #include "platform/simulated/sim.h"
+#include "platform/simulated/sim_installer.h"
 #include "platform/simulated/sim_registry.h"
 #include "platform/simulated/state.h"
 
@@ -86,9 +90,31 @@ std::optional<std::string> ReadWholeFile(const std::string& path, int& cause) {
 }  // namespace
 
 void BuildDemoMachine() {
-    // The user's settings as a fresh Windows has them. The products of the demo
-    // come with the install mode.
+    // An English-speaking user whose German Mervolt 9.2 is at 7.0.43.6, one of
+    // the versions the patch is built for, with a host module of another
+    // version and a transforms registration that the install removes.
     SetRegistryString(win::HKEY_CURRENT_USER, kInternationalKey, u"Locale", u"00000409");
+    constexpr std::u16string_view kCode = u"{4F7D2A19-8C3E-4B61-A5D0-9E2F71C3B846}";
+    constexpr std::u16string_view kFolder = u"C:\\Program Files\\Quorvane\\Mervolt 9.2";
+    ProductRegistration product;
+    product.productCode = kCode;
+    product.name = u"Quorvane Mervolt 9.2";
+    product.version = u"7.0.43.6";
+    product.language = 1031;
+    RegisterProduct(product);
+    SetRegistryString(win::HKEY_CLASSES_ROOT, ProductClassesKey(kCode), u"Transforms",
+                      u"C:\\Windows\\Installer\\{4F7D2A19-8C3E-4B61-A5D0-9E2F71C3B846}\\MervoltDE.mst");
+    SetRegistryString(win::HKEY_LOCAL_MACHINE, u"Software\\Quorvane\\Mervolt\\V9.2\\Mrvt-C3E:B61", u"MrvtLocation",
+                      kFolder);
+    const std::string module = detail::ResolveHostPath(std::u16string(kFolder) + u"\\kelmora.zpq");
+    if (!module.empty()) {
+        std::error_code ignored;
+        std::filesystem::create_directories(std::filesystem::path(module).parent_path(), ignored);
+        const auto image = pe_image::BuildPeImage(
+            {{win::RT_VERSION_ID, 1, 0x0409, pe_image::VersionBlock(0x00070000, 0x002B0002, 0x00090002, 0)}});
+        std::ofstream out(module, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    }
 }
 
 bool LoadMachine() {

@@ -1,5 +1,6 @@
-// Builds small Windows PE32+ images and version blocks byte by byte, so that
-// tests can hand the version library well-formed and deliberately damaged files.
+// Builds small Windows PE32+ images and version blocks byte by byte: the host
+// modules of simulated machines, and well-formed and deliberately damaged
+// files for the version library's tests.
 #pragma once
 
 #include <cstddef>
@@ -50,9 +51,6 @@ ImageBytes FixedFileInfo(std::uint32_t fileMS, std::uint32_t fileLS, std::uint32
 // FileVersion text for 040904B0, and a VarFileInfo translation.
 ImageBytes VersionBlock(std::uint32_t fileMS, std::uint32_t fileLS, std::uint32_t productMS,
                         std::uint32_t productLS);
-
-// A DLL built with the MinGW toolchain at build time (tests/modules), by file name.
-ImageBytes BuiltModule(const std::string& name);
 
 void Put16At(ImageBytes& bytes, std::size_t offset, std::uint16_t value);
 void Put32At(ImageBytes& bytes, std::size_t offset, std::uint32_t value);

@@ -1,8 +1,6 @@
-#include "tests/pe_image.h"
+#include "platform/simulated/pe_image.h"
 
 #include <algorithm>
-
-#include "tests/machine_fixture.h"
 
 namespace pe_image {
 
@@ -28,10 +26,6 @@ std::size_t AlignUp(std::size_t value, std::size_t alignment) {
 }
 
 }  // namespace
-
-ImageBytes BuiltModule(const std::string& name) {
-    return ReadBytes(std::string(SPINSTALL_VERSION_MODULE_DIR) + "/" + name);
-}
 
 void Put16At(ImageBytes& bytes, std::size_t offset, std::uint16_t value) {
     bytes.at(offset) = static_cast<std::uint8_t>(value & 0xFF);
