@@ -267,15 +267,16 @@ TEST_F(InstallMode, ProductListedTwiceIsPatchedTwice) {
     EXPECT_EQ(sim::MessageBoxes()[1].style, kInformation);
 }
 
-TEST_F(InstallMode, LanguageWithoutDigitsKeepsTheLocaleAndGoesOn) {
+TEST_F(InstallMode, LanguageWithoutDigitsGivesTheNeutralLocaleAndGoesOn) {
     Register({kFirst, u"7.1.0.4", u"Mervolt A", 1041});
     Register({kSecond, u"7.0.43.6", u"Mervolt B", 1033});
+    sim::SetUserDefaultLocale(1031);
     // The installer reports a language that is no number.
     sim::ImposeProductProperty(kSecond, u"Language", {0, u"neutral"});
     RunInstall();
     ASSERT_EQ(sim::MessageBoxes().size(), 2U);
     EXPECT_EQ(sim::MessageBoxes()[1].style, kInformation);
-    EXPECT_EQ(sim::MessageBoxes()[1].threadLocale, 1041U) << "SetThreadLocale(0) fails and changes nothing";
+    EXPECT_EQ(sim::MessageBoxes()[1].threadLocale, 1031U) << "SetThreadLocale(0) names the user's default";
     EXPECT_EQ(ConfiguredProducts(), (std::vector<std::u16string>{kSecond}));
 }
 

@@ -34,7 +34,7 @@ const LocaleCase kLocaleCases[] = {
     {0x0800, win::TRUE, 0x0409},
     {0xFFFF, win::FALSE, 0x0411},
     {0x10407, win::FALSE, 0x0411},  // sort ids are not taken
-    {0x0000, win::FALSE, 0x0411},   // LOCALE_NEUTRAL is refused
+    {0x0000, win::TRUE, 0x0409},    // LOCALE_NEUTRAL names the user default, as in Wine
 };
 
 TEST_F(SimulatedPlatformTest, SetThreadLocaleTakesTheLocalesWindowsKnows) {

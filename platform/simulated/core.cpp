@@ -384,7 +384,9 @@ void SetLastError(DWORD errorCode) { sim::Core().lastError = errorCode; }
 // Wine takes it for the user default as well.
 BOOL SetThreadLocale(LCID locale) {
     sim::CoreState& core = sim::Core();
-    if (locale == LOCALE_USER_DEFAULT || locale == LOCALE_SYSTEM_DEFAULT) {
+    // The default values convert as ConvertDefaultLocale does; LOCALE_NEUTRAL
+    // (0) is one of them and names the user's default, as Wine shows.
+    if (locale == LOCALE_USER_DEFAULT || locale == LOCALE_SYSTEM_DEFAULT || locale == 0) {
         core.threadLocale = core.userDefaultLocale;
         return TRUE;
     }
