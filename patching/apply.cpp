@@ -21,8 +21,9 @@ void ApplyPatch(TargetProduct& product, const FourPartVersion& installed, const 
     // A path that does not fit the area is cut there rather than written past it.
     product.patchCommandLine =
         std::u16string(CutWithoutSplittingPair(commandLine, kPatchCommandLineChars - 1));
-    const win::UINT result = win::MsiConfigureProductExW(product.productCode.c_str(), win::INSTALLLEVEL_DEFAULT,
-                                                         win::INSTALLSTATE_DEFAULT, product.patchCommandLine.c_str());
+    const win::UINT result =
+        win::MsiConfigureProductExW(product.productCode.c_str(), win::INSTALLLEVEL_DEFAULT,
+                                    win::INSTALLSTATE_DEFAULT, product.patchCommandLine.c_str());
     if (result == win::ERROR_SUCCESS) {
         ReportMessage(kMessageInstalled);
     } else {
@@ -96,7 +97,8 @@ bool RunInstall() {
     std::u16string targetVersion;
     std::u16string candidateVersions;
     if (LoadResourceString(InstanceHandle, kStringTargetVersion, targetVersion, kStringLoadChars) == 0 ||
-        LoadResourceString(InstanceHandle, kStringCandidateVersions, candidateVersions, kStringLoadChars) == 0) {
+        LoadResourceString(InstanceHandle, kStringCandidateVersions, candidateVersions, kStringLoadChars) ==
+            0) {
         ReportMessage(kMessageInstallProblem);
         return false;
     }

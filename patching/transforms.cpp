@@ -97,8 +97,8 @@ void RemoveProductTransforms(const std::u16string& productCode, const FourPartVe
     const std::u16string installerKeyText = u"Installer\\Products\\" + packedCode;
     win::HKEY installerKey = nullptr;
     if (!packedCode.empty() && installerKeyText.size() < kInstallerKeyChars &&
-        win::RegOpenKeyExW(win::HKEY_CLASSES_ROOT, installerKeyText.c_str(), 0, win::KEY_WRITE, &installerKey) ==
-            win::ERROR_SUCCESS) {
+        win::RegOpenKeyExW(win::HKEY_CLASSES_ROOT, installerKeyText.c_str(), 0, win::KEY_WRITE,
+                           &installerKey) == win::ERROR_SUCCESS) {
         win::RegDeleteValueW(installerKey, u"Transforms");
         win::RegCloseKey(installerKey);
     }

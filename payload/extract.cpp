@@ -142,10 +142,9 @@ bool ExtractPackage(std::u16string& path) {
 
     // A temporary name is created exclusively: whatever appeared at that name
     // since it was chosen, a planted link included, is never written through.
-    win::HANDLE file = win::CreateFileW(path.c_str(), win::GENERIC_WRITE,
-                                        win::FILE_SHARE_READ | win::FILE_SHARE_WRITE, nullptr,
-                                        temporary ? win::CREATE_NEW : win::CREATE_ALWAYS,
-                                        win::FILE_ATTRIBUTE_NORMAL, nullptr);
+    win::HANDLE file = win::CreateFileW(
+        path.c_str(), win::GENERIC_WRITE, win::FILE_SHARE_READ | win::FILE_SHARE_WRITE, nullptr,
+        temporary ? win::CREATE_NEW : win::CREATE_ALWAYS, win::FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == win::INVALID_HANDLE_VALUE) {
         return false;
     }

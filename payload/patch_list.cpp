@@ -17,12 +17,12 @@ constexpr std::size_t kNameCharsFromList = 4;
 // has none), or its first four when it has no "-".
 std::u16string DefaultPatchListName(const std::u16string& targetList) {
     const std::size_t colon = targetList.find(u':');
-    const std::u16string_view text =
-        colon == std::u16string::npos ? std::u16string_view(targetList)
-                                      : std::u16string_view(targetList).substr(colon + 1);
+    const std::u16string_view text = colon == std::u16string::npos
+                                         ? std::u16string_view(targetList)
+                                         : std::u16string_view(targetList).substr(colon + 1);
     const std::size_t dash = text.find(u'-');
-    const std::u16string_view piece =
-        dash == std::u16string_view::npos ? text.substr(0, kNameCharsFromList)
+    const std::u16string_view piece = dash == std::u16string_view::npos
+                                          ? text.substr(0, kNameCharsFromList)
                                           : text.substr(dash + 1, kNameCharsFromList);
     return u"patchlist" + std::u16string(piece) + u".txt";
 }
@@ -45,8 +45,9 @@ bool AppendPatchList(std::u16string path) {
         }
     }
 
-    win::HANDLE file = win::CreateFileW(path.c_str(), win::GENERIC_READ | win::GENERIC_WRITE, win::FILE_SHARE_READ,
-                                        nullptr, win::OPEN_ALWAYS, win::FILE_ATTRIBUTE_NORMAL, nullptr);
+    win::HANDLE file =
+        win::CreateFileW(path.c_str(), win::GENERIC_READ | win::GENERIC_WRITE, win::FILE_SHARE_READ, nullptr,
+                         win::OPEN_ALWAYS, win::FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == win::INVALID_HANDLE_VALUE) {
         ReportMessage(kMessageNoPatchList);
         return false;
