@@ -2,27 +2,34 @@
 # End-to-end suite: runs the Windows executable under Wine in a fresh prefix
 # and checks what it wrote, showed and asked the installer to do.
 #
-# Usage: run-wine-suite.sh [--exe PATH] [--package PATH] [--keep] [CHECK...]
-#   --exe      the executable (default: build/windows/spinstall.exe of this tree)
-#   --package  the package it embeds (default: build/windows/resources/spinstall.msp)
-#   --keep     leave the temporary folder and its prefix in place
-#   CHECK      run only the named checks (see checks.sh)
-# Prints one PASS or FAIL line per check and "N passed, M failed"; exits 1 on
-# any failure, 2 when the suite cannot be set up.
+# Usage: run-wine-suite.sh [--exe PATH] [--package PATH] [--resource-script PATH] [--keep] [CHECK...]
+#   --exe              the executable (default: build/windows/spinstall.exe of this tree)
+#   --package          the package it embeds (default: build/windows/resources/spinstall.msp)
+#   --resource-script  the resource script it was built from, whose messages,
+#                      version strings and descriptions the checks expect
+#                      (default: resources/spinstall.rc of this tree)
+#   --keep             leave the temporary folder and its prefix in place
+#   CHECK              run only the named checks (see checks.sh)
+# Prints one PASS, FAIL or SKIP line per check and "N passed, M failed, K
+# skipped"; exits 1 on any failure, 2 when the suite cannot be set up. A check
+# skips only when the package under test lacks what it needs (say, a second
+# target).
 set -uo pipefail
 
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 SOURCE_DIR=$(cd "$HERE/../.." && pwd)
 SPINSTALL_EXE=$SOURCE_DIR/build/windows/spinstall.exe
 PACKAGE_FILE=$SOURCE_DIR/build/windows/resources/spinstall.msp
+RESOURCE_SCRIPT=$SOURCE_DIR/resources/spinstall.rc
 KEEP=no
 SELECTED=()
 while [ $# -gt 0 ]; do
     case $1 in
         --exe) SPINSTALL_EXE=$(realpath "$2"); shift 2 ;;
         --package) PACKAGE_FILE=$(realpath "$2"); shift 2 ;;
+        --resource-script) RESOURCE_SCRIPT=$(realpath "$2"); shift 2 ;;
         --keep) KEEP=yes; shift ;;
-        -h|--help) sed -n '2,12p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,16p' "$0"; exit 0 ;;
         *) SELECTED+=("$1"); shift ;;
     esac
 done
@@ -32,7 +39,7 @@ setup_error() {
     exit 2
 }
 
-for file in "$SPINSTALL_EXE" "$PACKAGE_FILE"; do
+for file in "$SPINSTALL_EXE" "$PACKAGE_FILE" "$RESOURCE_SCRIPT"; do
     [ -f "$file" ] || setup_error "$file not found (build it with: make build-windows)"
 done
 WINE64=${WINE64:-/usr/lib/wine/wine64}
@@ -112,18 +119,26 @@ printf 'wine suite: %s under %s, fresh prefix in %.1f s\n' "$SPINSTALL_EXE" "$("
 
 passed=0
 failed=0
+skipped=0
 for name in "${CHECK_NAMES[@]}"; do
     output=$SUITE_TMP/work/$name.out
-    if ("check_$name") >"$output" 2>&1; then
+    check_start=$(date +%s.%N)
+    status=0
+    ("check_$name") >"$output" 2>&1 || status=$?
+    took=$(printf '%.1f s' "$(seconds_since "$check_start")")
+    if [ "$status" -eq 0 ]; then
         passed=$((passed + 1))
-        printf 'PASS  %s: %s\n' "$name" "${CHECK_DESCRIPTIONS[$name]}"
+        printf 'PASS  %s: %s (%s)\n' "$name" "${CHECK_DESCRIPTIONS[$name]}" "$took"
+    elif [ "$status" -eq "$SKIP_STATUS" ]; then
+        skipped=$((skipped + 1))
+        printf 'SKIP  %s: %s: %s\n' "$name" "${CHECK_DESCRIPTIONS[$name]}" "$(tail -n 1 "$output")"
     else
         failed=$((failed + 1))
-        printf 'FAIL  %s: %s\n' "$name" "${CHECK_DESCRIPTIONS[$name]}"
+        printf 'FAIL  %s: %s (%s)\n' "$name" "${CHECK_DESCRIPTIONS[$name]}" "$took"
         sed 's/^/      /' "$output"
     fi
 done
 
 printf 'wine suite: %.1f s in all\n' "$(seconds_since "$suite_start")"
-echo "$passed passed, $failed failed"
+echo "$passed passed, $failed failed, $skipped skipped"
 [ "$failed" -eq 0 ]

@@ -7,6 +7,7 @@
 #   SUITE_TMP           the suite's temporary folder (removed at the end)
 #   SPINSTALL_EXE       the executable under test
 #   PACKAGE_FILE        the package it carries
+#   RESOURCE_SCRIPT     the resource script it was built from
 #   WINE_TEMP_DIR       the Linux path of the Windows user's temporary folder
 # Checks run in subshells: `fail` ends the current check.
 # shellcheck disable=SC2153  # the names above come from the runner
@@ -21,6 +22,14 @@ MINGW_WINDRES=${MINGW_WINDRES:-x86_64-w64-mingw32-windres}
 fail() {
     printf '%s\n' "$*" >&2
     exit 1
+}
+
+# Ends the current check as skipped: the package under test cannot show the
+# behaviour (the reason is the last line of the check's output).
+SKIP_STATUS=77
+skip() {
+    printf '%s\n' "$*"
+    exit "$SKIP_STATUS"
 }
 
 expect_equal() {  # ACTUAL EXPECTED WHAT
@@ -181,6 +190,21 @@ package_target_list() {
     msiinfo suminfo "$PACKAGE_FILE" | sed -n 's/^Template: //p'
 }
 
+# The Nth product code of the target list (from 1), or the last one when the
+# list is shorter.
+target_code() {  # N
+    package_target_list | tr ';' '\n' | sed '/^$/d' | sed -n "1,${1}p" | tail -n 1
+}
+
+target_count() {
+    package_target_list | tr ';' '\n' | sed '/^$/d' | wc -l
+}
+
+# Our stand-in carries the StandInPatch table; a vendor's package does not.
+package_is_stand_in() {
+    msiinfo tables "$PACKAGE_FILE" 2>/dev/null | grep -qx StandInPatch
+}
+
 # ---- Stand-in products -------------------------------------------------------------
 
 # The host module: a DLL whose version resource gives VERSION (four parts).
@@ -231,14 +255,154 @@ build_product_package() {  # OUT CODE VERSION LANGUAGE [MODULE_VERSION] [NAME]
 }
 
 # Builds and installs a stand-in product with msiexec /i /qn. The package stays
-# in the suite's folder, where the installer keeps it as the product's source.
+# in the suite's folder, where the installer keeps it as the product's source;
+# a later install with the same arguments uses it again.
 install_product() {  # CODE VERSION LANGUAGE [MODULE_VERSION] [NAME]
     local folder
-    folder=$(mktemp -d "$SUITE_TMP/products/product.XXXXXX")
-    build_product_package "$folder/product.msi" "$@" || return 1
+    folder=$SUITE_TMP/products/$(printf '%s\n' "$@" | md5sum | cut -c1-16)
+    if [ ! -f "$folder/product.msi" ]; then
+        mkdir -p "$folder" && build_product_package "$folder/product.msi" "$@" || return 1
+    fi
     wine_cmd msiexec /i "$(windows_path "$folder/product.msi")" /qn
 }
 
 uninstall_product() {  # CODE
     wine_cmd msiexec /x "$1" /qn
+}
+
+# For checks: installs a product that the check's end removes again, however
+# the check ends; a product left over from an earlier check fails this one.
+CHECK_PRODUCTS=()
+install_check_product() {  # CODE VERSION LANGUAGE [MODULE_VERSION] [NAME]
+    ! reg_key_exists "$(installer_product_key "$1")" || fail "$1 is installed already, left by an earlier check"
+    [ ${#CHECK_PRODUCTS[@]} -gt 0 ] || trap uninstall_check_products EXIT
+    CHECK_PRODUCTS+=("$1")
+    install_product "$@" || fail "msiexec /i failed for $1 at $2"
+}
+
+uninstall_check_products() {
+    local status=$? code
+    for code in "${CHECK_PRODUCTS[@]}"; do
+        if ! uninstall_product "$code" || reg_key_exists "$(installer_product_key "$code")"; then
+            printf 'could not uninstall %s\n' "$code" >&2
+            status=1
+        fi
+    done
+    exit "$status"
+}
+
+# ---- The resources the executable was built from ---------------------------------
+
+resource_string() {  # ID LANGID
+    perl "$WINE_LIB_DIR/rc-strings.pl" "$RESOURCE_SCRIPT" string "$1" "$2"
+}
+
+# Version strings 700 and 900 exist in English only.
+target_version() { resource_string 700 1033; }
+candidate_versions() { resource_string 900 1033; }
+
+# The candidates that the install mode tries: each one followed by a ",".
+candidate_list() {
+    local text
+    text=$(candidate_versions)
+    [[ $text == *,* ]] || return 0
+    tr ',' '\n' <<<"${text%,*}"
+}
+
+# The first candidate that names a version.
+first_candidate() {
+    candidate_list | sed '/^$/d' | head -n 1
+}
+
+# Four-part text in its plain form (7.00.043.6 gives 7.0.43.6), for comparing.
+normal_version() {  # VERSION
+    local major minor build revision
+    IFS=. read -r major minor build revision <<<"$1"
+    printf '%d.%d.%d.%d' "$((10#${major:-0}))" "$((10#${minor:-0}))" "$((10#${build:-0}))" "$((10#${revision:-0}))"
+}
+
+# A version that is neither the target nor a candidate: VERSION itself when it
+# is none of them, otherwise the next free revision.
+unsupported_version() {  # VERSION
+    local major minor build revision taken
+    # An empty candidate piece stands for 0.0.0.0.
+    taken=$({ target_version && echo && candidate_list; } | while IFS= read -r v; do normal_version "$v" && echo; done)
+    IFS=. read -r major minor build revision <<<"$(normal_version "$1")"
+    while grep -qxF "$major.$minor.$build.$revision" <<<"$taken"; do
+        revision=$((revision + 1))
+    done
+    printf '%s' "$major.$minor.$build.$revision"
+}
+
+# The style and caption of each message id.
+message_style() {  # ID
+    case $1 in
+        301) relay_hex 0x50040 ;;
+        *) relay_hex 0x50010 ;;
+    esac
+}
+message_caption_id() {  # ID
+    case $1 in
+        301) echo 312 ;;
+        306) echo 313 ;;
+        *) echo 311 ;;
+    esac
+}
+
+# A message as the executable composes it: the text of ID in LANGID with its
+# one %s or %d replaced by VALUE.
+message_text() {  # ID LANGID [VALUE]
+    local format
+    format=$(resource_string "$1" "$2") || fail "the resource script has no string $1 for language $2"
+    case $format in
+        *%s*) printf '%s%s%s' "${format%%\%s*}" "${3-}" "${format#*\%s}" ;;
+        *%d*) printf '%s%s%s' "${format%%\%d*}" "${3-}" "${format#*\%d}" ;;
+        *) printf '%s' "$format" ;;
+    esac
+}
+
+# Every message box of a run, in order: one ID LANGID VALUE triple per box.
+expect_message_boxes() {  # TRACE [ID LANGID VALUE]...
+    local trace=$1 boxes count=0 text caption style
+    shift
+    boxes=$(message_boxes "$trace")
+    [ -z "$boxes" ] || count=$(wc -l <<<"$boxes")
+    expect_equal "$count" $(($# / 3)) "number of message boxes (shown: ${boxes:-none})"
+    while [ $# -ge 3 ]; do
+        IFS=$'\t' read -r text caption style _ <<<"$(head -n 1 <<<"$boxes")"
+        boxes=$(tail -n +2 <<<"$boxes")
+        expect_traced_text "$text" "$(one_line "$(message_text "$1" "$2" "$3")")" "text of message $1 ($2)"
+        expect_equal "$caption" "$(one_line "$(resource_string "$(message_caption_id "$1")" "$2")")" \
+            "caption of message $1 ($2)"
+        expect_equal "$style" "$(message_style "$1")" "style of message $1"
+        shift 3
+    done
+}
+
+# The patch-list entries one export appends: for each description from 206 on
+# without a gap, "*****" CR LF, its bytes and CR LF.
+write_patch_list_entries() {  # OUT
+    local id=206 listing file
+    listing=$(perl "$WINE_LIB_DIR/rc-strings.pl" "$RESOURCE_SCRIPT" txt) || return 1
+    : >"$1"
+    while file=$(awk -F '\t' -v id="$id" '$1 == id { print $2; exit }' <<<"$listing") && [ -n "$file" ]; do
+        { printf '*****\r\n' && cat "$file" && printf '\r\n'; } >>"$1" || return 1
+        id=$((id + 1))
+    done
+}
+
+# ---- The user's temporary folder -------------------------------------------------
+
+# As the executable names it (GetTempPathW without its final backslash).
+windows_temp_dir() {
+    printf 'C:\\users\\%s\\Temp' "$(id -un)"
+}
+
+temp_listing() {
+    find "$WINE_TEMP_DIR" -mindepth 1 -maxdepth 1 -printf '%f\n' | sort
+}
+
+# The names in the temporary folder that BEFORE (a temp_listing) did not hold.
+new_temp_files() {  # BEFORE
+    comm -13 <(printf '%s\n' "$1") <(temp_listing) | sed '/^$/d'
 }
