@@ -61,22 +61,22 @@ std::u16string CurrentDriveRoot(const std::u16string& currentDirectory) {
 }
 
 std::u16string ChooseTempDirectory(std::u16string_view directoryHint) {
-    const std::u16string tmp = ReadTmpVariable();
+    std::u16string tmp = ReadTmpVariable();
     if (!tmp.empty()) {
         if (PathExists(tmp)) {
             return tmp;
         }
-        const std::u16string unquoted = WithoutDoubleQuotes(tmp);
+        std::u16string unquoted = WithoutDoubleQuotes(tmp);
         if (unquoted.size() != tmp.size() && !unquoted.empty() && PathExists(unquoted)) {
             return unquoted;
         }
     }
-    const std::u16string hint(directoryHint);
+    std::u16string hint(directoryHint);
     if (!hint.empty() && PathExists(hint)) {
         return hint;
     }
-    const std::u16string current = CurrentDirectory();
-    const std::u16string root = CurrentDriveRoot(current);
+    std::u16string current = CurrentDirectory();
+    std::u16string root = CurrentDriveRoot(current);
     if (!root.empty() && PathExists(root)) {
         return root;
     }
