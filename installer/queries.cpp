@@ -43,7 +43,9 @@ std::u16string QueryProductProperty(const std::u16string& productCode, const cha
 
 }  // namespace
 
-bool ReadPatchTargets(std::u16string packagePath, std::u16string& targetList) {
+// The path is taken by value: nothing done here can reach the caller's text.
+bool ReadPatchTargets(std::u16string packagePath,  // NOLINT(performance-unnecessary-value-param)
+                      std::u16string& targetList) {
     std::u16string absolutePath(kAbsolutePathChars, u'\0');
     win::LPWSTR filePart = nullptr;
     const win::DWORD length =
