@@ -335,8 +335,30 @@ DWORD SetFilePointer(HANDLE file, LONG distanceToMove, LONG* distanceToMoveHigh,
         distance = (static_cast<std::int64_t>(*distanceToMoveHigh) << 32) |
                    static_cast<std::uint32_t>(distanceToMove);
     }
-    const int whence = moveMethod == FILE_BEGIN ? SEEK_SET : (moveMethod == FILE_CURRENT ? SEEK_CUR : SEEK_END);
-    const off_t position = lseek(open->descriptor, static_cast<off_t>(distance), whence);
+    std::int64_t origin = 0;
+    if (moveMethod == FILE_CURRENT) {
+        origin = lseek(open->descriptor, 0, SEEK_CUR);
+    } else if (moveMethod == FILE_END) {
+        struct stat info {};
+        origin = fstat(open->descriptor, &info) == 0 ? info.st_size : -1;
+    }
+    if (origin < 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_SET_FILE_POINTER;
+    }
+    // Refused moves leave the position where it was: one before the start, and,
+    // without a high word to return it in, one beyond 32 bits (a file of 4 GiB
+    // or more for FILE_END).
+    const std::int64_t wanted = origin + distance;
+    if (wanted < 0) {
+        SetLastError(131);  // ERROR_NEGATIVE_SEEK
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (distanceToMoveHigh == nullptr && wanted > 0xFFFFFFFFLL) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_SET_FILE_POINTER;
+    }
+    const off_t position = lseek(open->descriptor, static_cast<off_t>(wanted), SEEK_SET);
     if (position < 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_SET_FILE_POINTER;
