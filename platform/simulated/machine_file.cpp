@@ -1,8 +1,11 @@
 #include "platform/simulated/machine_file.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,9 +25,14 @@ namespace {
 
 struct MachineFileState {
     std::string path;
-    // The registry as it was loaded, in the writer's own form, so that layout
-    // differences of a hand-edited file do not count as changes.
-    std::string loadedText;
+    // The registry's generation when it was loaded or saved: a run that changed
+    // nothing leaves the file alone, hand-edited layout and all, without the
+    // registry being written out to find that out.
+    std::uint64_t savedGeneration = 0;
+    // The file's text as read or written, so that changes that came to nothing
+    // do not rewrite it either.
+    std::string savedText;
+    bool savedTextKnown = false;
     bool mustWrite = false;
 };
 
@@ -73,6 +81,12 @@ std::optional<std::string> ReadWholeFile(const std::string& path, int& cause) {
         return std::nullopt;
     }
     std::string text;
+    // Read in one piece when the size is known: a machine file can hold megabytes.
+    struct stat info {};
+    if (fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+        text.resize(static_cast<std::size_t>(info.st_size));
+        text.resize(std::fread(text.data(), 1, text.size(), file));
+    }
     char chunk[65536];
     std::size_t got = 0;
     while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
@@ -108,12 +122,21 @@ void BuildDemoMachine() {
                       kFolder);
     const std::string module = detail::ResolveHostPath(std::u16string(kFolder) + u"\\kelmora.zpq");
     if (!module.empty()) {
-        std::error_code ignored;
-        std::filesystem::create_directories(std::filesystem::path(module).parent_path(), ignored);
         const auto image = pe_image::BuildPeImage(
             {{win::RT_VERSION_ID, 1, 0x0409, pe_image::VersionBlock(0x00070000, 0x002B0002, 0x00090002, 0)}});
-        std::ofstream out(module, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+        // Every run of the built-in machine lays this out; a module that is
+        // already there as it should be is left alone rather than rewritten.
+        int cause = 0;
+        const auto present = ReadWholeFile(module, cause);
+        if (!present || present->size() != image.size() ||
+            !std::equal(image.begin(), image.end(), present->begin(),
+                        [](std::uint8_t a, char b) { return a == static_cast<std::uint8_t>(b); })) {
+            std::error_code ignored;
+            std::filesystem::create_directories(std::filesystem::path(module).parent_path(), ignored);
+            std::ofstream out(module, std::ios::binary | std::ios::trunc);
+            out.write(reinterpret_cast<const char*>(image.data()),
+                      static_cast<std::streamsize>(image.size()));
+        }
     }
 }
 
@@ -128,7 +151,7 @@ bool LoadMachine() {
         return true;
     }
     int cause = 0;
-    const auto text = ReadWholeFile(state.path, cause);
+    auto text = ReadWholeFile(state.path, cause);
     if (!text) {
         if (cause != ENOENT) {
             std::fprintf(stderr, "SIMWIN_MACHINE %s: %s\n", state.path.c_str(), std::strerror(cause));
@@ -144,8 +167,10 @@ bool LoadMachine() {
             state.path.clear();
             return false;
         }
+        state.savedText = std::move(*text);
+        state.savedTextKnown = true;
     }
-    state.loadedText = RegistryFileText();
+    state.savedGeneration = RegistryGeneration();
     ApplyUserLocale();
     return true;
 }
@@ -155,17 +180,32 @@ void SaveMachine() {
     if (state.path.empty()) {
         return;
     }
-    const std::string text = RegistryFileText();
-    if (!state.mustWrite && text == state.loadedText) {
+    if (!state.mustWrite && RegistryGeneration() == state.savedGeneration) {
         return;
     }
     // Written beside the file and renamed over it, so that a failed write never
-    // leaves half a machine behind.
+    // leaves half a machine behind. The text goes out in pieces as it is made,
+    // compared on the way with what the file holds.
     const std::string temporary = state.path + ".tmp-" + std::to_string(getpid());
     FILE* file = std::fopen(temporary.c_str(), "wb");
-    bool written = file != nullptr && std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    bool written = file != nullptr;
+    bool same = !state.mustWrite && state.savedTextKnown;
+    std::size_t offset = 0;
+    WriteRegistryFileText([&](std::string_view piece) {
+        same = same && offset + piece.size() <= state.savedText.size() &&
+               state.savedText.compare(offset, piece.size(), piece) == 0;
+        offset += piece.size();
+        written = written && std::fwrite(piece.data(), 1, piece.size(), file) == piece.size();
+    });
+    same = same && offset == state.savedText.size();
     if (file != nullptr) {
         written = (std::fclose(file) == 0) && written;
+    }
+    if (same) {
+        // Changes that came to nothing: the file already says it all.
+        std::remove(temporary.c_str());
+        state.savedGeneration = RegistryGeneration();
+        return;
     }
     if (!written || std::rename(temporary.c_str(), state.path.c_str()) != 0) {
         std::fprintf(stderr, "SIMWIN_MACHINE %s: cannot be written: %s\n", state.path.c_str(),
@@ -173,7 +213,11 @@ void SaveMachine() {
         std::remove(temporary.c_str());
         return;
     }
-    state.loadedText = text;
+    // The file now holds a text that is not kept; the next change that comes to
+    // nothing is written once more.
+    state.savedText.clear();
+    state.savedTextKnown = false;
+    state.savedGeneration = RegistryGeneration();
     state.mustWrite = false;
 }
 

@@ -3,8 +3,11 @@
 // text form, the registry file format that regedit writes.
 #include <algorithm>
 #include <cstdio>
+#include <functional>
+#include <iterator>
 #include <map>
 #include <memory>
+#include <unordered_map>
 
 #include "platform/simulated/sim.h"
 #include "platform/simulated/sim_registry.h"
@@ -37,8 +40,17 @@ struct Key {
     // Both keyed by the folded name.
     std::map<std::u16string, Value> values;
     std::map<std::u16string, std::shared_ptr<Key>> subkeys;
+    // Beside the ordered map, for a key with many subkeys (the installer's key
+    // of every product): the same subkeys by name in a hash table, so that a
+    // lookup does not climb a deep tree of long names.
+    std::unique_ptr<std::unordered_map<std::u16string_view, std::shared_ptr<Key>*>> index;
     bool readOnly = false;
     bool deleted = false;
+
+    Key() = default;
+    // The index points into this key's own map.
+    Key(const Key&) = delete;
+    Key& operator=(const Key&) = delete;
 };
 
 struct OpenKey {
@@ -60,7 +72,67 @@ RegistryState& Registry() {
     return state;
 }
 
+// Raised by every change of a key or value, so that the machine file can tell
+// whether there is anything to save without comparing whole registries.
+std::uint64_t& Generation() {
+    static std::uint64_t generation = 0;
+    return generation;
+}
+
+void Changed() {
+    ++Generation();
+}
+
+// Raised whenever keys leave the registry, which ends every remembered path.
+std::uint64_t& RemovalEpoch() {
+    static std::uint64_t epoch = 0;
+    return epoch;
+}
+
+using Subkeys = std::map<std::u16string, std::shared_ptr<Key>>;
+
+constexpr std::size_t kIndexedSubkeys = 64;
+
+// The slot of the subkey of that folded name; null when there is none.
+std::shared_ptr<Key>* FindSubkey(Key& key, const std::u16string& folded) {
+    if (key.index) {
+        auto it = key.index->find(folded);
+        return it == key.index->end() ? nullptr : it->second;
+    }
+    auto it = key.subkeys.find(folded);
+    return it == key.subkeys.end() ? nullptr : &it->second;
+}
+
+// Adds a new, empty subkey that the caller knows to be missing.
+std::shared_ptr<Key>* AddSubkey(Key& key, const std::u16string& folded, std::u16string_view name) {
+    auto child = std::make_shared<Key>();
+    child->name = std::u16string(name);
+    // Files are written in name order, so reading one adds each key at the end.
+    auto hint = !key.subkeys.empty() && key.subkeys.rbegin()->first < folded
+                    ? key.subkeys.end()
+                    : key.subkeys.lower_bound(folded);
+    auto it = key.subkeys.emplace_hint(hint, folded, std::move(child));
+    if (key.index) {
+        key.index->emplace(it->first, &it->second);
+    } else if (key.subkeys.size() >= kIndexedSubkeys) {
+        key.index = std::make_unique<std::unordered_map<std::u16string_view, std::shared_ptr<Key>*>>();
+        for (auto& [childName, slot] : key.subkeys) {
+            key.index->emplace(childName, &slot);
+        }
+    }
+    Changed();
+    return &it->second;
+}
+
+void EraseSubkey(Key& key, Subkeys::iterator it) {
+    if (key.index) {
+        key.index->erase(it->first);
+    }
+    key.subkeys.erase(it);
+}
+
 void MarkDeleted(Key& key) {
+    ++RemovalEpoch();
     key.deleted = true;
     for (auto& [name, child] : key.subkeys) {
         (void)name;
@@ -68,7 +140,9 @@ void MarkDeleted(Key& key) {
     }
 }
 
-std::shared_ptr<Key> FindOrCreate(std::shared_ptr<Key> key, const std::vector<std::u16string>& components);
+std::shared_ptr<Key> FindOrCreate(const std::shared_ptr<Key>& top,
+                                  const std::vector<std::u16string>& components);
+void Changed();
 
 // Every machine has HKEY_LOCAL_MACHINE\Software\Classes, the key behind
 // HKEY_CLASSES_ROOT.
@@ -77,6 +151,7 @@ void AddClassesKey(const std::shared_ptr<Key>& machine) {
 }
 
 void ResetRegistry() {
+    Changed();
     RegistryState& registry = Registry();
     MarkDeleted(*registry.machine);
     MarkDeleted(*registry.user);
@@ -97,6 +172,75 @@ std::u16string Folded(std::u16string_view text) {
         }
     }
     return folded;
+}
+
+// The folded form of a name in a buffer kept between lookups, so that walking a
+// path allocates nothing once the buffer has grown.
+const std::u16string& FoldedScratch(std::u16string_view text) {
+    static std::u16string scratch;
+    scratch.assign(text);
+    for (char16_t& c : scratch) {
+        if (c >= u'a' && c <= u'z') {
+            c = static_cast<char16_t>(c - 32);
+        }
+    }
+    return scratch;
+}
+
+// Calls visit with every non-empty backslash-separated component of path, in
+// order, until it returns false; false then.
+template <typename Visit>
+bool ForEachComponent(std::u16string_view path, Visit visit) {
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find(u'\\', start);
+        if (end == std::u16string_view::npos) {
+            end = path.size();
+        }
+        if (end > start && !visit(path.substr(start, end - start))) {
+            return false;
+        }
+        start = end + 1;
+    }
+    return true;
+}
+
+// The slot of the key a lenient path names below a key's slot; null when a key
+// on the way is missing.
+const std::shared_ptr<Key>* FindBelow(const std::shared_ptr<Key>* slot, std::u16string_view path) {
+    ForEachComponent(path, [&](std::u16string_view component) {
+        slot = FindSubkey(**slot, FoldedScratch(component));
+        return slot != nullptr;
+    });
+    return slot;
+}
+
+// The same, creating every missing key on the way.
+const std::shared_ptr<Key>* CreateBelow(const std::shared_ptr<Key>* slot, std::u16string_view path) {
+    ForEachComponent(path, [&](std::u16string_view component) {
+        const std::u16string& folded = FoldedScratch(component);
+        std::shared_ptr<Key>* found = FindSubkey(**slot, folded);
+        slot = found != nullptr ? found : AddSubkey(**slot, folded, component);
+        return true;
+    });
+    return slot;
+}
+
+// The tree behind a predefined key and the path of its top below the tree's
+// top; false for any other handle.
+bool RootPath(win::HKEY root, const std::shared_ptr<Key>*& tree, std::u16string_view& prefix) {
+    RegistryState& registry = Registry();
+    if (root == win::HKEY_LOCAL_MACHINE || root == win::HKEY_CURRENT_USER) {
+        tree = root == win::HKEY_LOCAL_MACHINE ? &registry.machine : &registry.user;
+        prefix = u"";
+        return true;
+    }
+    if (root == win::HKEY_CLASSES_ROOT) {
+        tree = &registry.machine;
+        prefix = u"Software\\Classes";
+        return true;
+    }
+    return false;
 }
 
 // A root and the path of components below the tree's top that it stands for.
@@ -165,27 +309,26 @@ std::optional<std::vector<std::u16string>> StrictComponents(std::u16string_view 
     }
 }
 
-std::shared_ptr<Key> Find(std::shared_ptr<Key> key, const std::vector<std::u16string>& components) {
+std::shared_ptr<Key> Find(const std::shared_ptr<Key>& top, const std::vector<std::u16string>& components) {
+    const std::shared_ptr<Key>* slot = &top;
     for (const auto& component : components) {
-        auto it = key->subkeys.find(Folded(component));
-        if (it == key->subkeys.end()) {
+        slot = FindSubkey(**slot, FoldedScratch(component));
+        if (slot == nullptr) {
             return nullptr;
         }
-        key = it->second;
     }
-    return key;
+    return *slot;
 }
 
-std::shared_ptr<Key> FindOrCreate(std::shared_ptr<Key> key, const std::vector<std::u16string>& components) {
+std::shared_ptr<Key> FindOrCreate(const std::shared_ptr<Key>& top,
+                                  const std::vector<std::u16string>& components) {
+    const std::shared_ptr<Key>* slot = &top;
     for (const auto& component : components) {
-        auto& slot = key->subkeys[Folded(component)];
-        if (!slot) {
-            slot = std::make_shared<Key>();
-            slot->name = component;
-        }
-        key = slot;
+        const std::u16string& folded = FoldedScratch(component);
+        std::shared_ptr<Key>* found = FindSubkey(**slot, folded);
+        slot = found != nullptr ? found : AddSubkey(**slot, folded, component);
     }
-    return key;
+    return *slot;
 }
 
 std::vector<std::u16string> Joined(std::vector<std::u16string> prefix,
@@ -194,20 +337,76 @@ std::vector<std::u16string> Joined(std::vector<std::u16string> prefix,
     return prefix;
 }
 
-std::shared_ptr<Key> FindHookKey(win::HKEY root, std::u16string_view subKey) {
-    const auto rootKey = Root(root);
-    if (!rootKey) {
-        return nullptr;
-    }
-    return Find(rootKey->tree, Joined(rootKey->prefix, LenientComponents(subKey)));
+// The keys that hooks named last. The installer service asks about the same
+// few keys of a product many times in a row, and each remembered one spares a
+// walk through a key that may hold every product of the machine. An entry holds
+// while no key has left the registry since.
+struct RememberedKey {
+    win::HKEY root = nullptr;
+    std::u16string path;
+    Key* key = nullptr;
+    std::uint64_t epoch = 0;
+};
+
+struct RememberedKeys {
+    RememberedKey entries[8];
+    std::size_t next = 0;
+};
+
+RememberedKeys& Remembered() {
+    static RememberedKeys remembered;
+    return remembered;
 }
 
-std::shared_ptr<Key> CreateHookKey(win::HKEY root, std::u16string_view subKey) {
-    const auto rootKey = Root(root);
-    if (!rootKey) {
+Key* RecallKey(win::HKEY root, std::u16string_view path) {
+    for (const RememberedKey& entry : Remembered().entries) {
+        // From the end: the paths of one product's keys differ there first.
+        if (entry.key != nullptr && entry.epoch == RemovalEpoch() && entry.root == root &&
+            entry.path.size() == path.size() &&
+            std::equal(entry.path.rbegin(), entry.path.rend(), path.rbegin())) {
+            return entry.key;
+        }
+    }
+    return nullptr;
+}
+
+Key* RememberKey(win::HKEY root, std::u16string_view path, Key* key) {
+    RememberedKeys& remembered = Remembered();
+    RememberedKey& entry = remembered.entries[remembered.next];
+    remembered.next = (remembered.next + 1) % std::size(remembered.entries);
+    entry.root = root;
+    entry.path.assign(path);
+    entry.key = key;
+    entry.epoch = RemovalEpoch();
+    return key;
+}
+
+// The key a hook names; null when it does not exist. The hooks are called for
+// every product of a machine, so the path is walked in place.
+Key* FindHookKey(win::HKEY root, std::u16string_view subKey) {
+    if (Key* known = RecallKey(root, subKey)) {
+        return known;
+    }
+    const std::shared_ptr<Key>* slot = nullptr;
+    std::u16string_view prefix;
+    if (!RootPath(root, slot, prefix)) {
         return nullptr;
     }
-    return FindOrCreate(rootKey->tree, Joined(rootKey->prefix, LenientComponents(subKey)));
+    slot = FindBelow(slot, prefix);
+    slot = slot == nullptr ? nullptr : FindBelow(slot, subKey);
+    return slot == nullptr ? nullptr : RememberKey(root, subKey, slot->get());
+}
+
+Key* CreateHookKey(win::HKEY root, std::u16string_view subKey) {
+    if (Key* known = RecallKey(root, subKey)) {
+        return known;
+    }
+    const std::shared_ptr<Key>* slot = nullptr;
+    std::u16string_view prefix;
+    if (!RootPath(root, slot, prefix)) {
+        return nullptr;
+    }
+    return RememberKey(root, subKey, CreateBelow(CreateBelow(slot, prefix), subKey)->get());
 }
 
 // What a requested access amounts to on a key, or nothing when it is refused.
@@ -260,14 +459,18 @@ std::u16string ValueName(win::LPCWSTR name) {
 constexpr std::string_view kFileHeader = "Windows Registry Editor Version 5.00";
 
 std::string EscapedFileText(std::u16string_view text) {
-    std::string out;
-    for (char c : ToUtf8(text)) {
-        if (c == '\\' || c == '"') {
-            out.push_back('\\');
-        }
-        out.push_back(c);
+    std::string out = ToUtf8(text);
+    if (out.find_first_of("\\\"") == std::string::npos) {
+        return out;
     }
-    return out;
+    std::string escaped;
+    for (char c : out) {
+        if (c == '\\' || c == '"') {
+            escaped.push_back('\\');
+        }
+        escaped.push_back(c);
+    }
+    return escaped;
 }
 
 // The text of a REG_SZ value when it can be written as "text" and read back to
@@ -306,14 +509,20 @@ void WriteValueLine(const Value& value, std::string& out) {
     std::string line = value.name.empty() ? "@=" : "\"" + EscapedFileText(value.name) + "\"=";
     char number[16];
     if (const auto text = PlainStringData(value)) {
-        out += line + "\"" + EscapedFileText(*text) + "\"\n";
+        out += line;
+        out += '"';
+        out += EscapedFileText(*text);
+        out += "\"\n";
         return;
     }
     if (value.type == win::REG_DWORD && value.data.size() == 4) {
         const win::DWORD dword = value.data[0] | (value.data[1] << 8) | (value.data[2] << 16) |
                                  (static_cast<win::DWORD>(value.data[3]) << 24);
         std::snprintf(number, sizeof number, "%08x", dword);
-        out += line + "dword:" + number + "\n";
+        out += line;
+        out += "dword:";
+        out += number;
+        out += '\n';
         return;
     }
     if (value.type == win::REG_BINARY) {
@@ -323,9 +532,10 @@ void WriteValueLine(const Value& value, std::string& out) {
         line += std::string("hex(") + number + "):";
     }
     // Long data is wrapped the way regedit does it: a backslash, then two spaces.
+    static constexpr char kHexDigits[] = "0123456789abcdef";
     for (std::size_t i = 0; i < value.data.size(); ++i) {
-        std::snprintf(number, sizeof number, "%02x", value.data[i]);
-        line += number;
+        line += kHexDigits[value.data[i] >> 4];
+        line += kHexDigits[value.data[i] & 0xF];
         if (i + 1 < value.data.size()) {
             line += ",";
             if (line.size() > 76) {
@@ -337,28 +547,66 @@ void WriteValueLine(const Value& value, std::string& out) {
     out += line + "\n";
 }
 
-void WriteKey(const Key& key, const std::string& path, bool isTop, std::string& out) {
+// Where the text goes: out fills up and is handed on in pieces of about this size.
+constexpr std::size_t kFilePieceBytes = std::size_t{1} << 20;
+
+// path is the key's own path; it is lengthened for each subkey and given back
+// as it came.
+void WriteKey(const Key& key, std::string& path, bool isTop, std::string& out,
+              const std::function<void(std::string_view)>& sink) {
     if (!isTop || !key.values.empty()) {
-        out += "[" + path + "]\n";
+        out += '[';
+        out += path;
+        out += "]\n";
         for (const auto& [folded, value] : key.values) {
             (void)folded;
             WriteValueLine(value, out);
         }
-        out += "\n";
+        out += '\n';
+        if (out.size() >= kFilePieceBytes) {
+            sink(out);
+            out.clear();
+        }
     }
+    const std::size_t length = path.size();
     for (const auto& [folded, child] : key.subkeys) {
         (void)folded;
-        WriteKey(*child, path + "\\" + ToUtf8(child->name), false, out);
+        path += '\\';
+        path += ToUtf8(child->name);
+        WriteKey(*child, path, false, out, sink);
+        path.resize(length);
     }
 }
 
+// The lines of a registry file, without their line breaks, each decoded only
+// when it is read: a machine with many products has a file of many megabytes.
+class FileLines {
+public:
+    explicit FileLines(std::string_view bytes);
+    // The next line; false after the last one.
+    bool Next(std::u16string& line);
+
+private:
+    bool utf16_ = false;
+    std::u16string wide_;      // the text of a UTF-16 file
+    std::string_view narrow_;  // the bytes of a UTF-8 file, after any byte-order mark
+    std::size_t position_ = 0;
+    bool done_ = false;
+};
+
 struct FileParser {
-    std::vector<std::u16string> lines;
+    explicit FileParser(std::string_view bytes) : lines(bytes) {}
+    FileLines lines;
     std::size_t index = 0;
     std::string error;
     std::shared_ptr<Key> machine = std::make_shared<Key>();
     std::shared_ptr<Key> user = std::make_shared<Key>();
     std::shared_ptr<Key> current;
+    // The path of the last key line, folded, and its keys: key lines in the
+    // writer's order share most of their path with the line before.
+    const Key* lastTree = nullptr;
+    std::vector<std::u16string> lastPath;
+    std::vector<std::shared_ptr<Key>> lastKeys;
 
     bool Fail(std::size_t lineIndex, const std::string& what) {
         error = "line " + std::to_string(lineIndex + 1) + ": " + what;
@@ -378,36 +626,49 @@ std::u16string Trimmed(std::u16string_view text) {
     return std::u16string(text.substr(begin, end - begin));
 }
 
-std::vector<std::u16string> SplitLines(std::string_view bytes) {
-    std::u16string text;
-    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
-        static_cast<unsigned char>(bytes[1]) == 0xFE) {
+FileLines::FileLines(std::string_view bytes) {
+    utf16_ = bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+             static_cast<unsigned char>(bytes[1]) == 0xFE;
+    if (utf16_) {
         // regedit's own files are UTF-16LE with a byte-order mark.
         for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
-            text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                                 (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+            wide_.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                                  (static_cast<unsigned char>(bytes[i + 1]) << 8)));
         }
     } else {
         if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {
             bytes.remove_prefix(3);
         }
-        text = FromUtf8(bytes);
+        narrow_ = bytes;
     }
-    std::vector<std::u16string> lines;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        std::size_t end = text.find(u'\n', start);
-        if (end == std::u16string::npos) {
+}
+
+// A line break byte never occurs inside a UTF-8 sequence, so splitting the
+// bytes gives the lines that decoding first would.
+bool FileLines::Next(std::u16string& line) {
+    if (done_) {
+        return false;
+    }
+    auto take = [this](const auto& text, auto lineFeed, auto carriageReturn) {
+        std::size_t end = text.find(lineFeed, position_);
+        if (end == text.npos) {
             end = text.size();
         }
-        std::u16string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == u'\r') {
-            line.pop_back();
+        std::size_t length = end - position_;
+        if (length > 0 && text[end - 1] == carriageReturn) {
+            --length;
         }
-        lines.push_back(std::move(line));
-        start = end + 1;
+        const auto piece = text.substr(position_, length);
+        position_ = end + 1;
+        done_ = position_ > text.size();
+        return piece;
+    };
+    if (utf16_) {
+        line.assign(take(std::u16string_view(wide_), u'\n', u'\r'));
+    } else {
+        line = FromUtf8(take(narrow_, '\n', '\r'));
     }
-    return lines;
+    return true;
 }
 
 // Reads a quoted text starting at text[position] == '"'; position ends after the
@@ -513,16 +774,34 @@ bool ParseKeyLine(FileParser& parser, std::size_t lineIndex, const std::u16strin
     }
     if (removal) {
         parser.current = nullptr;
+        parser.lastTree = nullptr;
         if (components.empty()) {
             return parser.Fail(lineIndex, "a root key cannot be removed");
         }
         std::vector<std::u16string> parent(components.begin(), components.end() - 1);
         if (auto key = Find(tree, parent)) {
-            key->subkeys.erase(Folded(components.back()));
+            if (auto it = key->subkeys.find(Folded(components.back())); it != key->subkeys.end()) {
+                EraseSubkey(*key, it);
+            }
         }
         return true;
     }
-    parser.current = FindOrCreate(tree, components);
+    std::size_t shared = 0;
+    if (parser.lastTree == tree.get()) {
+        while (shared < components.size() && shared < parser.lastPath.size() &&
+               FoldedScratch(components[shared]) == parser.lastPath[shared]) {
+            ++shared;
+        }
+    }
+    parser.lastTree = tree.get();
+    parser.lastPath.resize(shared);
+    parser.lastKeys.resize(shared);
+    for (std::size_t k = shared; k < components.size(); ++k) {
+        const std::shared_ptr<Key>& above = k == 0 ? tree : parser.lastKeys[k - 1];
+        parser.lastKeys.push_back(FindOrCreate(above, {components[k]}));
+        parser.lastPath.push_back(Folded(components[k]));
+    }
+    parser.current = components.empty() ? tree : parser.lastKeys.back();
     return true;
 }
 
@@ -598,10 +877,12 @@ bool ParseValueLine(FileParser& parser, std::size_t lineIndex, std::u16string li
         // Continuation lines: the data goes on while a line ends in a backslash.
         while (!bytes.empty() && bytes.back() == u'\\') {
             bytes.pop_back();
-            if (parser.index >= parser.lines.size()) {
+            std::u16string next;
+            if (!parser.lines.Next(next)) {
                 return parser.Fail(lineIndex, "continued hex data at the end of the file");
             }
-            bytes += Trimmed(parser.lines[parser.index++]);
+            ++parser.index;
+            bytes += Trimmed(next);
         }
         if (!ParseHexBytes(bytes, value.data)) {
             return parser.Fail(lineIndex, "malformed hex bytes");
@@ -640,7 +921,8 @@ bool DeleteRegistryKey(win::HKEY root, std::u16string_view subKey) {
         return false;
     }
     MarkDeleted(*it->second);
-    parent->subkeys.erase(it);
+    EraseSubkey(*parent, it);
+    Changed();
     return true;
 }
 
@@ -650,7 +932,7 @@ bool RegistryKeyExists(win::HKEY root, std::u16string_view subKey) {
 
 std::vector<std::u16string> RegistrySubkeyNames(win::HKEY root, std::u16string_view subKey) {
     std::vector<std::u16string> names;
-    if (auto key = FindHookKey(root, subKey)) {
+    if (Key* key = FindHookKey(root, subKey)) {
         for (const auto& [folded, child] : key->subkeys) {
             (void)folded;
             names.push_back(child->name);
@@ -661,8 +943,18 @@ std::vector<std::u16string> RegistrySubkeyNames(win::HKEY root, std::u16string_v
 
 void SetRegistryValue(win::HKEY root, std::u16string_view subKey, std::u16string_view name, win::DWORD type,
                       std::vector<std::uint8_t> data) {
-    if (auto key = CreateHookKey(root, subKey)) {
-        key->values[Folded(name)] = Value{std::u16string(name), type, std::move(data)};
+    if (Key* key = CreateHookKey(root, subKey)) {
+        auto slot = key->values.find(FoldedScratch(name));
+        const bool added = slot == key->values.end();
+        if (added) {
+            slot = key->values.try_emplace(Folded(name)).first;
+        }
+        Value& value = slot->second;
+        // Storing what is already there is no change.
+        if (added || value.name != name || value.type != type || value.data != data) {
+            value = Value{std::u16string(name), type, std::move(data)};
+            Changed();
+        }
     }
 }
 
@@ -686,17 +978,21 @@ void SetRegistryDword(win::HKEY root, std::u16string_view subKey, std::u16string
 }
 
 bool DeleteRegistryValue(win::HKEY root, std::u16string_view subKey, std::u16string_view name) {
-    auto key = FindHookKey(root, subKey);
-    return key && key->values.erase(Folded(name)) > 0;
+    Key* key = FindHookKey(root, subKey);
+    if (key == nullptr || key->values.erase(Folded(name)) == 0) {
+        return false;
+    }
+    Changed();
+    return true;
 }
 
 std::optional<RegistryValue> ReadRegistryValue(win::HKEY root, std::u16string_view subKey,
                                                std::u16string_view name) {
-    auto key = FindHookKey(root, subKey);
-    if (!key) {
+    Key* key = FindHookKey(root, subKey);
+    if (key == nullptr) {
         return std::nullopt;
     }
-    auto it = key->values.find(Folded(name));
+    auto it = key->values.find(FoldedScratch(name));
     if (it == key->values.end()) {
         return std::nullopt;
     }
@@ -731,28 +1027,43 @@ std::optional<win::DWORD> ReadRegistryDword(win::HKEY root, std::u16string_view 
 }
 
 bool MakeRegistryKeyReadOnly(win::HKEY root, std::u16string_view subKey) {
-    auto key = FindHookKey(root, subKey);
-    if (!key) {
+    Key* key = FindHookKey(root, subKey);
+    if (key == nullptr) {
         return false;
     }
     key->readOnly = true;
     return true;
 }
 
-std::string RegistryFileText() {
+void WriteRegistryFileText(const std::function<void(std::string_view)>& sink) {
     std::string out = std::string(kFileHeader) + "\n\n";
-    WriteKey(*Registry().machine, "HKEY_LOCAL_MACHINE", true, out);
-    WriteKey(*Registry().user, "HKEY_CURRENT_USER", true, out);
-    return out;
+    out.reserve(kFilePieceBytes + 4096);
+    std::string path = "HKEY_LOCAL_MACHINE";
+    WriteKey(*Registry().machine, path, true, out, sink);
+    path = "HKEY_CURRENT_USER";
+    WriteKey(*Registry().user, path, true, out, sink);
+    if (!out.empty()) {
+        sink(out);
+    }
+}
+
+std::string RegistryFileText() {
+    std::string text;
+    WriteRegistryFileText([&text](std::string_view piece) { text += piece; });
+    return text;
+}
+
+std::uint64_t RegistryGeneration() {
+    return Generation();
 }
 
 bool LoadRegistryFileText(std::string_view text, std::string& error) {
-    FileParser parser;
-    parser.lines = SplitLines(text);
+    FileParser parser(text);
     bool headerSeen = false;
-    while (parser.index < parser.lines.size()) {
+    std::u16string raw;
+    while (parser.lines.Next(raw)) {
         const std::size_t lineIndex = parser.index++;
-        const std::u16string line = Trimmed(parser.lines[lineIndex]);
+        const std::u16string line = Trimmed(raw);
         if (line.empty() || line[0] == u';') {
             continue;
         }
@@ -788,6 +1099,7 @@ bool LoadRegistryFileText(std::string_view text, std::string& error) {
     registry.machine = parser.machine;
     registry.user = parser.user;
     AddClassesKey(registry.machine);
+    Changed();
     return true;
 }
 
@@ -905,6 +1217,7 @@ LSTATUS RegDeleteValueW(HKEY key, LPCWSTR valueName) {
     if (resolved->key->values.erase(sim::Folded(sim::ValueName(valueName))) == 0) {
         return ERROR_FILE_NOT_FOUND;
     }
+    sim::Changed();
     return ERROR_SUCCESS;
 }
 

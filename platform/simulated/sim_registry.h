@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -70,6 +71,15 @@ bool MakeRegistryKeyReadOnly(win::HKEY root, std::u16string_view subKey);
 // Version 5.00"), as UTF-8 text. Every key is written, empty ones included, so
 // that loading the text gives the same registry back.
 std::string RegistryFileText();
+
+// The same text, handed to sink in pieces as it is made, so that a large
+// registry never stands in memory as one text.
+void WriteRegistryFileText(const std::function<void(std::string_view)>& sink);
+
+// A number that changes with every change of a key or value (storing a value
+// exactly as it already is changes nothing), so that a caller can tell whether
+// the registry may differ from what it last saw.
+std::uint64_t RegistryGeneration();
 
 // Replaces the whole registry with the keys of a registry file. On failure the
 // registry is left as it was and error names the line and the fault.
