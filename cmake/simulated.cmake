@@ -31,6 +31,13 @@ add_library(embedded_resources OBJECT "${RESOURCE_BUILD_DIR}/embedded_resources.
 
 add_executable(spinstall platform/simulated/main.cpp $<TARGET_OBJECTS:embedded_resources>)
 target_link_libraries(spinstall PRIVATE spinstall_core platform_simulated)
+# The simulated installer opens libmsi itself when it first reads a package, so
+# the executable need not start with libmsi, GLib and their dependencies loaded.
+target_link_options(spinstall PRIVATE -Wl,--as-needed)
+if(NOT SPINSTALL_SANITIZE)
+    # One library fewer to map and relocate at every start.
+    target_link_options(spinstall PRIVATE -static-libstdc++ -static-libgcc)
+endif()
 set_target_properties(spinstall PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}")
 
 include(CTest)
@@ -39,4 +46,17 @@ if(BUILD_TESTING)
 endif()
 if(SPINSTALL_FUZZ)
     add_subdirectory(tests/fuzz)
+endif()
+
+# Patch packages with target lists of any length, for the benchmarks.
+if(LIBMSI_FOUND)
+    add_executable(make-scaled-package tools/make-scaled-package.cpp)
+    target_link_libraries(make-scaled-package PRIVATE PkgConfig::LIBMSI)
+endif()
+
+# Google Benchmark microbenchmarks of what a whole run cannot show by itself.
+find_package(benchmark QUIET)
+if(benchmark_FOUND)
+    add_executable(spinstall_micro_bench bench/micro_benchmarks.cpp)
+    target_link_libraries(spinstall_micro_bench PRIVATE spinstall_core platform_simulated benchmark::benchmark)
 endif()

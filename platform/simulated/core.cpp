@@ -139,7 +139,12 @@ namespace detail {
 
 bool ShouldFail(const char* function, std::uint32_t fallbackError, std::uint32_t* error) {
     CoreState& core = Core();
-    const unsigned count = ++core.callCounts[function];
+    // Found without making a key: this runs for every platform call.
+    auto counted = core.callCounts.find(std::string_view(function));
+    if (counted == core.callCounts.end()) {
+        counted = core.callCounts.emplace(function, 0).first;
+    }
+    const unsigned count = ++counted->second;
     auto [begin, end] = core.faults.equal_range(std::string_view(function));
     for (auto it = begin; it != end; ++it) {
         if (it->second.nth == 0 || it->second.nth == count) {

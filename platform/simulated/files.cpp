@@ -107,61 +107,90 @@ bool SharingAllows(dev_t device, ino_t inode, win::DWORD access, win::DWORD shar
 struct ImageRange {
     std::uintptr_t begin = 0;
     std::uintptr_t end = 0;
+    int descriptor = -1;
     off_t fileOffset = 0;
 };
+
+// Mapped files that resources live in, besides the executable itself.
+std::vector<ImageRange>& FileImages() {
+    static std::vector<ImageRange> images;
+    return images;
+}
 
 // The file-backed load segments of the executable itself.
 const std::vector<ImageRange>& OwnImageRanges() {
     static const std::vector<ImageRange> ranges = [] {
         std::vector<ImageRange> found;
+        const int image = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
+        if (image < 0) {
+            return found;
+        }
+        struct Search {
+            std::vector<ImageRange>* list;
+            int descriptor;
+        } search{&found, image};
         dl_iterate_phdr(
             [](dl_phdr_info* info, std::size_t, void* data) {
                 if (info->dlpi_name != nullptr && info->dlpi_name[0] != '\0') {
                     return 0;  // a shared library, not the executable
                 }
-                auto* list = static_cast<std::vector<ImageRange>*>(data);
+                auto* search = static_cast<Search*>(data);
                 for (int k = 0; k < info->dlpi_phnum; ++k) {
                     const ElfW(Phdr)& header = info->dlpi_phdr[k];
                     if (header.p_type == PT_LOAD && header.p_filesz > 0) {
                         const std::uintptr_t begin = info->dlpi_addr + header.p_vaddr;
-                        list->push_back({begin, begin + header.p_filesz, static_cast<off_t>(header.p_offset)});
+                        search->list->push_back({begin, begin + header.p_filesz, search->descriptor,
+                                                 static_cast<off_t>(header.p_offset)});
                     }
                 }
                 return 1;
             },
-            &found);
+            &search);
         return found;
     }();
     return ranges;
 }
 
-// Bytes that lie in the executable's read-only image are copied by the kernel
-// straight from the executable file: the same bytes write() would take from
-// the mapping, without first faulting every page of a large resource into the
-// process. done tells how far it got; the caller writes whatever remains.
-void CopyFromOwnImage(int descriptor, const void* buffer, std::size_t size, std::size_t& done) {
-    static const int image = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
+// Bytes that lie in a read-only file image (the executable's, or a resource
+// file's) are copied by the kernel straight from that file: the same bytes
+// write() would take from the mapping, without first faulting every page of a
+// large resource into the process. done tells how far it got; the caller
+// writes whatever remains.
+void CopyFromFileImage(int descriptor, const void* buffer, std::size_t size, std::size_t& done) {
     const auto address = reinterpret_cast<std::uintptr_t>(buffer);
-    if (image < 0 || size < (std::size_t{1} << 20)) {
+    if (size < (std::size_t{1} << 20)) {
         return;
     }
-    for (const ImageRange& range : OwnImageRanges()) {
-        if (address < range.begin || address + size > range.end) {
-            continue;
-        }
-        off_t offset = range.fileOffset + static_cast<off_t>(address - range.begin);
-        while (done < size) {
-            const ssize_t copied = copy_file_range(image, &offset, descriptor, nullptr, size - done, 0);
-            if (copied <= 0) {
-                return;
+    const std::vector<ImageRange>* const images[] = {&FileImages(), &OwnImageRanges()};
+    for (const auto* ranges : images) {
+        for (const ImageRange& range : *ranges) {
+            if (address < range.begin || address + size > range.end) {
+                continue;
             }
-            done += static_cast<std::size_t>(copied);
+            off_t offset = range.fileOffset + static_cast<off_t>(address - range.begin);
+            while (done < size) {
+                const ssize_t copied =
+                    copy_file_range(range.descriptor, &offset, descriptor, nullptr, size - done, 0);
+                if (copied <= 0) {
+                    return;
+                }
+                done += static_cast<std::size_t>(copied);
+            }
+            return;
         }
-        return;
     }
 }
 
 }  // namespace
+
+namespace detail {
+
+void RegisterFileImage(const void* begin, std::size_t size, int descriptor, std::int64_t offset) {
+    const auto start = reinterpret_cast<std::uintptr_t>(begin);
+    FileImages().push_back({start, start + size, descriptor, static_cast<off_t>(offset)});
+}
+
+}  // namespace detail
 
 void LimitNextWrite(std::uint32_t bytes) { Files().nextWriteLimit = bytes; }
 
@@ -293,7 +322,7 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, DWORD* bytesWrit
     const auto* bytes = static_cast<const std::uint8_t*>(buffer);
     std::size_t done = 0;
     if (!limited) {
-        sim::CopyFromOwnImage(open->descriptor, buffer, allowed, done);
+        sim::CopyFromFileImage(open->descriptor, buffer, allowed, done);
     }
     while (done < allowed) {
         const ssize_t count = write(open->descriptor, bytes + done, allowed - done);

@@ -3,24 +3,28 @@
 // the product registrations in the simulated registry, and patch application
 // that records the patch and brings the product to the version the patch
 // package names.
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
-
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <unordered_set>
 
 #include "platform/simulated/sim.h"
 #include "platform/simulated/sim_installer.h"
 #include "platform/simulated/sim_registry.h"
 #include "platform/simulated/state.h"
 
-// After the platform header: GLib defines TRUE and FALSE as macros.
+// After the platform header: GLib defines TRUE and FALSE as macros. Only the
+// declarations are used; the library itself is loaded when a package is read.
 #include <libmsi.h>
 
 namespace sim {
@@ -38,6 +42,9 @@ constexpr win::INSTALLSTATE kInstallStateLocal = 3;
 constexpr win::INSTALLSTATE kInstallStateSource = 4;
 constexpr int kInstallLevelMaximum = 0xFFFF;
 
+// Names the package to read in the environment of the reader program.
+constexpr std::string_view kReaderVariable = "SIMWIN_PACKAGE_READER";
+
 constexpr std::u16string_view kProductsKey = u"Installer\\Products\\";
 constexpr std::u16string_view kUserDataProductsKey =
     u"Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\";
@@ -53,11 +60,17 @@ struct PackageFacts {
     std::map<win::UINT, SummaryProperty> properties;
     // The product version the patch brings (its StandInPatch table), if it says.
     std::optional<std::u16string> newVersion;
+    // The entries of the target list, upper case, for the membership test that
+    // every patch application makes.
+    std::unordered_set<std::u16string> targets;
 };
+
+// Facts are shared, never copied: a target list can hold megabytes.
+using SharedFacts = std::shared_ptr<const PackageFacts>;
 
 struct SummaryHandle {
     std::u16string path;
-    std::map<win::UINT, SummaryProperty> properties;
+    SharedFacts facts;
 };
 
 struct InstallerState {
@@ -66,6 +79,9 @@ struct InstallerState {
     std::map<std::pair<std::u16string, std::u16string>, PropertyAnswer> imposed;
     std::map<win::UINT, PropertyAnswer> imposedSummary;
     std::vector<InstallerCall> calls;
+    bool keepCalls = true;
+    // The program started to read a package; empty: a fork reads it.
+    std::string readerProgram;
 };
 
 InstallerState& Installer() {
@@ -118,9 +134,15 @@ std::u16string CountArgument(const win::DWORD* count) {
 
 std::int64_t Record(std::string function, std::vector<std::u16string> arguments, std::int64_t result) {
     InstallerState& state = Installer();
-    state.calls.push_back(InstallerCall{std::move(function), std::move(arguments), result});
+    if (!state.keepCalls && !Observer()) {
+        return result;
+    }
+    InstallerCall call{std::move(function), std::move(arguments), result};
+    if (state.keepCalls) {
+        state.calls.push_back(std::move(call));
+    }
     if (Observer()) {
-        Observer()(state.calls.back());
+        Observer()(state.keepCalls ? state.calls.back() : call);
     }
     return result;
 }
@@ -210,94 +232,153 @@ void WriteVersion(std::u16string_view packed, std::u16string_view version) {
 }
 
 // ---- Reading packages ------------------------------------------------------------
+// libmsi brings GLib, GIO, libgsf, libxml2 and ICU with it. A run that reads
+// no package (the extract mode) should not pay for loading them, so the
+// library is opened on the first package read, before the reader is forked.
+
+struct MsiLibrary {
+    decltype(&::libmsi_database_new) databaseNew = nullptr;
+    decltype(&::libmsi_summary_info_new) summaryInfoNew = nullptr;
+    decltype(&::libmsi_summary_info_get_property_type) summaryPropertyType = nullptr;
+    decltype(&::libmsi_summary_info_get_string) summaryString = nullptr;
+    decltype(&::libmsi_summary_info_get_int) summaryInt = nullptr;
+    decltype(&::libmsi_summary_info_get_filetime) summaryFiletime = nullptr;
+    decltype(&::libmsi_query_new) queryNew = nullptr;
+    decltype(&::libmsi_query_execute) queryExecute = nullptr;
+    decltype(&::libmsi_query_fetch) queryFetch = nullptr;
+    decltype(&::libmsi_query_close) queryClose = nullptr;
+    decltype(&::libmsi_record_get_string) recordString = nullptr;
+    decltype(&::g_object_unref) objectUnref = nullptr;
+    decltype(&::g_free) free = nullptr;
+    decltype(&::g_clear_error) clearError = nullptr;
+    decltype(&::g_log_set_handler) logSetHandler = nullptr;
+};
+
+// The library's SONAME, as the package libmsi0 installs it.
+constexpr const char* kMsiLibraryName = "libmsi.so.0";
+
+// The loaded library; null when it cannot be loaded (no package reads then).
+const MsiLibrary* Msi() {
+    static const std::optional<MsiLibrary> library = []() -> std::optional<MsiLibrary> {
+        void* handle = dlopen(kMsiLibraryName, RTLD_NOW | RTLD_LOCAL);
+        if (handle == nullptr) {
+            return std::nullopt;
+        }
+        MsiLibrary functions;
+        bool complete = true;
+        auto bind = [&](auto& pointer, const char* name) {
+            void* symbol = dlsym(handle, name);
+            complete = complete && symbol != nullptr;
+            pointer = reinterpret_cast<std::remove_reference_t<decltype(pointer)>>(symbol);
+        };
+        bind(functions.databaseNew, "libmsi_database_new");
+        bind(functions.summaryInfoNew, "libmsi_summary_info_new");
+        bind(functions.summaryPropertyType, "libmsi_summary_info_get_property_type");
+        bind(functions.summaryString, "libmsi_summary_info_get_string");
+        bind(functions.summaryInt, "libmsi_summary_info_get_int");
+        bind(functions.summaryFiletime, "libmsi_summary_info_get_filetime");
+        bind(functions.queryNew, "libmsi_query_new");
+        bind(functions.queryExecute, "libmsi_query_execute");
+        bind(functions.queryFetch, "libmsi_query_fetch");
+        bind(functions.queryClose, "libmsi_query_close");
+        bind(functions.recordString, "libmsi_record_get_string");
+        bind(functions.objectUnref, "g_object_unref");
+        bind(functions.free, "g_free");
+        bind(functions.clearError, "g_clear_error");
+        bind(functions.logSetHandler, "g_log_set_handler");
+        if (!complete) {
+            return std::nullopt;
+        }
+        return functions;
+    }();
+    return library ? &*library : nullptr;
+}
 
 void DiscardLibraryWarnings(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
 
 // libmsi warns on stderr about every file it cannot open; the service answers
 // with result codes instead.
-void QuietLibrary() {
+void QuietLibrary(const MsiLibrary& msi) {
     static std::once_flag once;
-    std::call_once(once, [] {
-        g_log_set_handler(nullptr,
+    std::call_once(once, [&msi] {
+        msi.logSetHandler(nullptr,
                           static_cast<GLogLevelFlags>(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE |
                                                       G_LOG_LEVEL_INFO | G_LOG_LEVEL_DEBUG),
                           DiscardLibraryWarnings, nullptr);
     });
 }
 
-std::optional<std::u16string> PatchVersionOf(LibmsiDatabase* database) {
+std::optional<std::u16string> PatchVersionOf(const MsiLibrary& msi, LibmsiDatabase* database) {
     GError* error = nullptr;
-    LibmsiQuery* query = libmsi_query_new(
+    LibmsiQuery* query = msi.queryNew(
         database, "SELECT `Value` FROM `StandInPatch` WHERE `Property` = 'ProductVersion'", &error);
-    g_clear_error(&error);
+    msi.clearError(&error);
     if (query == nullptr) {
         return std::nullopt;
     }
     std::optional<std::u16string> version;
-    if (libmsi_query_execute(query, nullptr, &error)) {
-        LibmsiRecord* record = libmsi_query_fetch(query, &error);
+    if (msi.queryExecute(query, nullptr, &error)) {
+        LibmsiRecord* record = msi.queryFetch(query, &error);
         if (record != nullptr) {
-            gchar* text = libmsi_record_get_string(record, 1);
+            gchar* text = msi.recordString(record, 1);
             if (text != nullptr) {
                 version = FromUtf8(text);
-                g_free(text);
+                msi.free(text);
             }
-            g_object_unref(record);
+            msi.objectUnref(record);
         }
     }
-    g_clear_error(&error);
-    libmsi_query_close(query, nullptr);
-    g_object_unref(query);
+    msi.clearError(&error);
+    msi.queryClose(query, nullptr);
+    msi.objectUnref(query);
     return version;
 }
 
 // The facts of a package file as libmsi reads them; nothing when it is no package.
-std::optional<PackageFacts> ReadPackageFile(const std::string& host, bool withPatchVersion) {
-    QuietLibrary();
+std::optional<PackageFacts> ReadPackageFile(const MsiLibrary& msi, const std::string& host) {
+    QuietLibrary(msi);
     GError* error = nullptr;
-    LibmsiDatabase* database = libmsi_database_new(host.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, &error);
-    g_clear_error(&error);
+    LibmsiDatabase* database = msi.databaseNew(host.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, &error);
+    msi.clearError(&error);
     if (database == nullptr) {
         return std::nullopt;
     }
-    LibmsiSummaryInfo* summary = libmsi_summary_info_new(database, 0, &error);
-    g_clear_error(&error);
+    LibmsiSummaryInfo* summary = msi.summaryInfoNew(database, 0, &error);
+    msi.clearError(&error);
     if (summary == nullptr) {
-        g_object_unref(database);
+        msi.objectUnref(database);
         return std::nullopt;
     }
     PackageFacts facts;
     for (win::UINT id = 0; id < kSummaryPropertyCount; ++id) {
         const auto property = static_cast<LibmsiProperty>(id);
-        const LibmsiPropertyType type = libmsi_summary_info_get_property_type(summary, property, &error);
+        const LibmsiPropertyType type = msi.summaryPropertyType(summary, property, &error);
         if (error != nullptr) {
-            g_clear_error(&error);
+            msi.clearError(&error);
             continue;
         }
         SummaryProperty value;
         if (type == LIBMSI_PROPERTY_TYPE_STRING) {
-            const gchar* text = libmsi_summary_info_get_string(summary, property, &error);
+            const gchar* text = msi.summaryString(summary, property, &error);
             value.type = kVtLpstr;
             value.text = text == nullptr ? std::u16string() : FromUtf8(text);
         } else if (type == LIBMSI_PROPERTY_TYPE_INT) {
             value.type = id == kPidCodepage ? kVtI2 : kVtI4;
-            value.integer = libmsi_summary_info_get_int(summary, property, &error);
+            value.integer = msi.summaryInt(summary, property, &error);
         } else if (type == LIBMSI_PROPERTY_TYPE_FILETIME) {
-            const guint64 time = libmsi_summary_info_get_filetime(summary, property, &error);
+            const guint64 time = msi.summaryFiletime(summary, property, &error);
             value.type = kVtFiletime;
             value.time.dwLowDateTime = static_cast<win::DWORD>(time);
             value.time.dwHighDateTime = static_cast<win::DWORD>(time >> 32);
         } else {
             continue;
         }
-        g_clear_error(&error);
-        facts.properties[id] = value;
+        msi.clearError(&error);
+        facts.properties[id] = std::move(value);
     }
-    if (withPatchVersion) {
-        facts.newVersion = PatchVersionOf(database);
-    }
-    g_object_unref(summary);
-    g_object_unref(database);
+    facts.newVersion = PatchVersionOf(msi, database);
+    msi.objectUnref(summary);
+    msi.objectUnref(database);
     return facts;
 }
 
@@ -368,8 +449,8 @@ struct Reader {
     }
 };
 
-std::optional<PackageFacts> DeserializeFacts(const std::string& data) {
-    Reader reader{data};
+std::optional<PackageFacts> DeserializeFacts(const std::string& data, std::size_t offset) {
+    Reader reader{data, offset};
     PackageFacts facts;
     const auto count = reader.Value<std::uint32_t>();
     for (std::uint32_t k = 0; reader.ok && k < count; ++k) {
@@ -379,7 +460,7 @@ std::optional<PackageFacts> DeserializeFacts(const std::string& data) {
         property.integer = reader.Value<win::INT>();
         property.time = reader.Value<win::FILETIME>();
         property.text = reader.Text();
-        facts.properties[id] = property;
+        facts.properties[id] = std::move(property);
     }
     const bool hasVersion = reader.Value<std::uint8_t>() != 0;
     const std::u16string version = reader.Text();
@@ -397,13 +478,75 @@ unsigned& ReaderCrashCount() {
     return count;
 }
 
-// Runs the libmsi read in a child; a child that dies reads as no package.
-std::optional<PackageFacts> ReadPackageIsolated(const std::string& host, bool withPatchVersion) {
-    int channel[2];
-    if (pipe(channel) != 0) {
+void WriteAll(int descriptor, const std::string& message) {
+    std::size_t written = 0;
+    while (written < message.size()) {
+        const ssize_t count = write(descriptor, message.data() + written, message.size() - written);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            break;
+        }
+        written += static_cast<std::size_t>(count);
+    }
+}
+
+// The reader's answer: "1" and the facts, or "0" for no package.
+std::string ReaderMessage(const MsiLibrary* msi, const std::string& host) {
+    const auto facts = msi == nullptr ? std::nullopt : ReadPackageFile(*msi, host);
+    return facts ? "1" + SerializeFacts(*facts) : std::string("0");
+}
+
+std::string& ReaderProgram() {
+    return Installer().readerProgram;
+}
+
+extern "C" char** environ;
+
+// Starts the reader program on the package; the child's pid, or -1.
+pid_t SpawnReader(const std::string& host, int output) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, output, STDOUT_FILENO);
+    // A crash there is an answer, not an event: no reports on the terminal.
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    std::vector<std::string> variables{std::string(kReaderVariable) + "=" + host};
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        if (std::string_view(*variable).rfind(kReaderVariable, 0) != 0) {
+            variables.emplace_back(*variable);
+        }
+    }
+    std::vector<char*> environment;
+    for (auto& variable : variables) {
+        environment.push_back(variable.data());
+    }
+    environment.push_back(nullptr);
+    std::string program = ReaderProgram();
+    char* arguments[] = {program.data(), nullptr};
+    pid_t child = -1;
+    if (posix_spawn(&child, program.c_str(), &actions, nullptr, arguments, environment.data()) != 0) {
+        child = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    return child;
+}
+
+// Runs the libmsi read in a child; a child that dies reads as no package. The
+// child is the reader program when there is one: a fresh process costs the
+// caller nothing, where a fork of a caller that holds a large registry copies
+// its page tables and makes every later write to its memory fault once.
+std::optional<PackageFacts> ReadPackageIsolated(const std::string& host) {
+    const bool spawned = !ReaderProgram().empty();
+    const MsiLibrary* msi = spawned ? nullptr : Msi();
+    if (!spawned && msi == nullptr) {
         return std::nullopt;
     }
-    const pid_t child = fork();
+    int channel[2];
+    if (pipe2(channel, O_CLOEXEC) != 0) {
+        return std::nullopt;
+    }
+    const pid_t child = spawned ? SpawnReader(host, channel[1]) : fork();
     if (child < 0) {
         close(channel[0]);
         close(channel[1]);
@@ -419,16 +562,7 @@ std::optional<PackageFacts> ReadPackageIsolated(const std::string& host, bool wi
         for (int signal : {SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL}) {
             std::signal(signal, SIG_DFL);
         }
-        const auto facts = ReadPackageFile(host, withPatchVersion);
-        const std::string message = facts ? "1" + SerializeFacts(*facts) : std::string("0");
-        std::size_t written = 0;
-        while (written < message.size()) {
-            const ssize_t count = write(channel[1], message.data() + written, message.size() - written);
-            if (count <= 0) {
-                break;
-            }
-            written += static_cast<std::size_t>(count);
-        }
+        WriteAll(channel[1], ReaderMessage(msi, host));
         _exit(0);
     }
     close(channel[1]);
@@ -455,7 +589,31 @@ std::optional<PackageFacts> ReadPackageIsolated(const std::string& host, bool wi
     if (message.empty() || message[0] != '1') {
         return std::nullopt;
     }
-    return DeserializeFacts(message.substr(1));
+    return DeserializeFacts(message, 1);
+}
+
+std::u16string SummaryText(const PackageFacts& facts, win::UINT id) {
+    auto it = facts.properties.find(id);
+    return it == facts.properties.end() || it->second.type != kVtLpstr ? std::u16string() : it->second.text;
+}
+
+// Every entry of the target list, empty ones included, in upper case.
+void IndexTargets(PackageFacts& facts) {
+    auto it = facts.properties.find(win::PID_TEMPLATE);
+    if (it == facts.properties.end() || it->second.type != kVtLpstr) {
+        facts.targets.insert(std::u16string());
+        return;
+    }
+    const std::u16string_view list = it->second.text;
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        std::size_t end = list.find(u';', start);
+        if (end == std::u16string_view::npos) {
+            end = list.size();
+        }
+        facts.targets.insert(Upper(list.substr(start, end - start)));
+        start = end + 1;
+    }
 }
 
 struct CachedFacts {
@@ -463,37 +621,37 @@ struct CachedFacts {
     ino_t inode;
     off_t size;
     struct timespec modified;
-    bool withPatchVersion;
-    std::optional<PackageFacts> facts;
+    SharedFacts facts;
 };
 
-// The facts of the package at a Windows path; nothing when it is no package.
-std::optional<PackageFacts> ReadPackage(std::u16string_view windowsPath, bool withPatchVersion) {
+// The facts of the package at a Windows path; null when it is no package.
+SharedFacts ReadPackage(std::u16string_view windowsPath) {
     const std::u16string full = detail::FullWindowsPath(windowsPath);
     if (full.empty() || detail::AllAccessDenied(full)) {
-        return std::nullopt;
+        return nullptr;
     }
-    const std::string host = detail::ResolveHostPath(full);
     struct stat info {};
-    if (host.empty() || stat(host.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        return std::nullopt;
+    bool known = false;
+    const std::string host = detail::ResolveHostPath(full, &info, &known);
+    // The resolution looked at the file already, unless it is reached through a link.
+    if (host.empty() || ((!known || S_ISLNK(info.st_mode)) && stat(host.c_str(), &info) != 0) ||
+        !S_ISREG(info.st_mode)) {
+        return nullptr;
     }
     static std::map<std::string, CachedFacts> cache;
     auto found = cache.find(host);
     if (found != cache.end() && found->second.device == info.st_dev && found->second.inode == info.st_ino &&
         found->second.size == info.st_size && found->second.modified.tv_sec == info.st_mtim.tv_sec &&
-        found->second.modified.tv_nsec == info.st_mtim.tv_nsec &&
-        (found->second.withPatchVersion || !withPatchVersion)) {
+        found->second.modified.tv_nsec == info.st_mtim.tv_nsec) {
         return found->second.facts;
     }
-    auto facts = ReadPackageIsolated(host, withPatchVersion);
-    cache[host] = CachedFacts{info.st_dev, info.st_ino, info.st_size, info.st_mtim, withPatchVersion, facts};
+    SharedFacts facts;
+    if (auto read = ReadPackageIsolated(host)) {
+        IndexTargets(*read);
+        facts = std::make_shared<const PackageFacts>(std::move(*read));
+    }
+    cache[host] = CachedFacts{info.st_dev, info.st_ino, info.st_size, info.st_mtim, facts};
     return facts;
-}
-
-std::u16string SummaryText(const PackageFacts& facts, win::UINT id) {
-    auto it = facts.properties.find(id);
-    return it == facts.properties.end() || it->second.type != kVtLpstr ? std::u16string() : it->second.text;
 }
 
 // Copies a value to a caller's buffer by the installer's rules: the length
@@ -768,14 +926,11 @@ win::UINT Configure(win::LPCWSTR product, int installLevel, win::INSTALLSTATE in
             if (path.empty()) {
                 continue;
             }
-            const auto facts = ReadPackage(path, true);
+            const SharedFacts facts = ReadPackage(path);
             if (!facts) {
                 return win::ERROR_PATCH_PACKAGE_OPEN_FAILED;
             }
-            const std::u16string wanted = Upper(product);
-            const auto targets = SplitList(SummaryText(*facts, win::PID_TEMPLATE));
-            if (std::none_of(targets.begin(), targets.end(),
-                             [&](const std::u16string& target) { return Upper(target) == wanted; })) {
+            if (facts->targets.count(Upper(product)) == 0) {
                 return win::ERROR_PATCH_TARGET_NOT_FOUND;
             }
             // The revision number of a patch starts with its own code.
@@ -801,6 +956,19 @@ win::UINT Configure(win::LPCWSTR product, int installLevel, win::INSTALLSTATE in
 // ---- Hooks -----------------------------------------------------------------------
 
 unsigned PackageReaderCrashes() { return ReaderCrashCount(); }
+
+void UsePackageReaderProgram(const std::string& program) {
+    ReaderProgram() = program;
+}
+
+bool RunAsPackageReader() {
+    const char* host = std::getenv(std::string(kReaderVariable).c_str());
+    if (host == nullptr) {
+        return false;
+    }
+    WriteAll(STDOUT_FILENO, ReaderMessage(Msi(), host));
+    return true;
+}
 
 std::u16string PackedGuid(std::u16string_view guid) {
     if (!IsBracedGuid(guid)) {
@@ -902,6 +1070,10 @@ std::vector<InstallerCall> InstallerCallsOf(std::string_view function) {
     return calls;
 }
 
+void KeepInstallerCalls(bool keep) {
+    Installer().keepCalls = keep;
+}
+
 void SetInstallerCallObserver(std::function<void(const InstallerCall&)> observer) {
     Observer() = std::move(observer);
 }
@@ -933,13 +1105,13 @@ UINT MsiGetSummaryInformationW(MSIHANDLE database, LPCWSTR databasePath, UINT up
     if (databasePath == nullptr) {
         return finish(ERROR_INVALID_PARAMETER);
     }
-    const auto facts = sim::ReadPackage(databasePath, false);
+    const sim::SharedFacts facts = sim::ReadPackage(databasePath);
     if (!facts) {
         return finish(ERROR_INSTALL_PACKAGE_INVALID);
     }
     sim::InstallerState& state = sim::Installer();
     const MSIHANDLE handle = ++state.nextHandle;
-    state.handles[handle] = sim::SummaryHandle{databasePath, facts->properties};
+    state.handles[handle] = sim::SummaryHandle{databasePath, facts};
     sim::detail::TrackOpen(sim::TrackingAddress(handle), "installer",
                            "summary information of " + sim::ToUtf8(databasePath));
     *summaryInfo = handle;
@@ -975,9 +1147,10 @@ UINT MsiSummaryInfoGetPropertyW(MSIHANDLE summaryInfo, UINT property, UINT* data
         }
         return finish(sim::ImposedAnswer(answer->second, valueBuffer, valueLength));
     }
-    auto found = it->second.properties.find(property);
-    const sim::SummaryProperty value =
-        found == it->second.properties.end() ? sim::SummaryProperty{} : found->second;
+    const auto& properties = it->second.facts->properties;
+    static const sim::SummaryProperty kAbsent{};
+    auto found = properties.find(property);
+    const sim::SummaryProperty& value = found == properties.end() ? kAbsent : found->second;
     if (dataType != nullptr) {
         *dataType = value.type;
     }

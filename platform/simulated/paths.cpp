@@ -218,7 +218,10 @@ std::u16string FullWindowsPath(std::u16string_view path) {
     return full;
 }
 
-std::string ResolveHostPath(std::u16string_view windowsPath) {
+std::string ResolveHostPath(std::u16string_view windowsPath, struct stat* info, bool* found) {
+    if (found != nullptr) {
+        *found = false;
+    }
     const std::u16string full = FullWindowsPath(windowsPath);
     if (full.size() < 3) {
         return {};
@@ -228,7 +231,22 @@ std::string ResolveHostPath(std::u16string_view windowsPath) {
         return {};
     }
     std::string host = drive->second;
-    for (const auto& component : SplitComponents(std::u16string_view(full).substr(3))) {
+    const std::vector<std::u16string> components = SplitComponents(std::u16string_view(full).substr(3));
+    // When the path exists as it is spelt, every component does, and the walk
+    // below would find each of them as it is: one check instead of one a component.
+    std::string exact = host == "/" ? "" : host;
+    for (const auto& component : components) {
+        exact += "/" + ToUtf8(component);
+    }
+    struct stat exactInfo {};
+    if (!components.empty() && lstat(exact.c_str(), &exactInfo) == 0) {
+        if (info != nullptr && found != nullptr) {
+            *info = exactInfo;
+            *found = true;
+        }
+        return exact;
+    }
+    for (const auto& component : components) {
         const std::string name = ToUtf8(component);
         std::string candidate = (host == "/" ? "" : host) + "/" + name;
         struct stat info {};

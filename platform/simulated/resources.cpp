@@ -1,10 +1,18 @@
 // Simulated module resources: the compiled resource image linked into the
 // executable, modules built by tests, FindResourceW with the loader's language
 // order, and LoadStringW over standard string-table blocks.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <list>
+#include <map>
 #include <memory>
+#include <set>
 
 #include "platform/simulated/sim.h"
 #include "platform/simulated/state.h"
@@ -19,8 +27,34 @@ extern const std::uint8_t spinstall_resources_end[] __attribute__((weak));
 namespace sim {
 namespace {
 
+// A resource type or name as FindResourceW takes it: an integer resource, "#n",
+// or a name compared without regard to case (kept in upper case, id 0).
+struct ResourceKey {
+    std::u16string name;
+    win::WORD id = 0;
+
+    bool operator<(const ResourceKey& other) const {
+        return name != other.name ? name < other.name : id < other.id;
+    }
+};
+
+ResourceKey KeyOf(const std::u16string& name, win::WORD id) {
+    return name.empty() ? ResourceKey{u"", id} : ResourceKey{name, 0};
+}
+
+// Entries indexed by type and name, so that a lookup costs the same in a module
+// with thousands of resources as in one with a few.
 struct Module {
     std::vector<ResourceEntry> entries;
+    std::map<std::pair<ResourceKey, ResourceKey>, std::vector<std::size_t>> byTypeAndName;
+    std::set<ResourceKey> types;
+
+    void Index(std::size_t position) {
+        const ResourceEntry& entry = entries[position];
+        const ResourceKey type = KeyOf(entry.typeName, entry.typeId);
+        types.insert(type);
+        byTypeAndName[{type, KeyOf(entry.name, entry.nameId)}].push_back(position);
+    }
 };
 
 std::list<Module>& Modules() {
@@ -41,13 +75,6 @@ std::u16string Upper(std::u16string_view text) {
     std::transform(result.begin(), result.end(), result.begin(), UpperAscii);
     return result;
 }
-
-// A resource type or name as FindResourceW takes it: an integer resource, "#n",
-// or a name compared without regard to case.
-struct ResourceKey {
-    std::u16string name;
-    win::WORD id = 0;
-};
 
 bool ParseKey(win::LPCWSTR text, ResourceKey& key) {
     if (win::IS_INTRESOURCE(text)) {
@@ -73,10 +100,6 @@ bool ParseKey(win::LPCWSTR text, ResourceKey& key) {
     return true;
 }
 
-bool Matches(const ResourceKey& key, const std::u16string& name, win::WORD id) {
-    return key.name.empty() ? (name.empty() && id == key.id) : key.name == name;
-}
-
 Module* ModuleOf(win::HMODULE module) {
     if (module == nullptr) {
         module = EmbeddedModule();
@@ -90,19 +113,15 @@ Module* ModuleOf(win::HMODULE module) {
 }
 
 const ResourceEntry* FindEntry(Module& module, const ResourceKey& type, const ResourceKey& name) {
-    std::vector<const ResourceEntry*> found;
-    bool typeSeen = false;
-    for (const auto& entry : module.entries) {
-        if (Matches(type, entry.typeName, entry.typeId)) {
-            typeSeen = true;
-            if (Matches(name, entry.name, entry.nameId)) {
-                found.push_back(&entry);
-            }
-        }
-    }
-    if (found.empty()) {
-        detail::SetLastErrorCode(typeSeen ? win::ERROR_RESOURCE_NAME_NOT_FOUND : win::ERROR_RESOURCE_TYPE_NOT_FOUND);
+    auto indexed = module.byTypeAndName.find({type, name});
+    if (indexed == module.byTypeAndName.end()) {
+        detail::SetLastErrorCode(module.types.count(type) != 0 ? win::ERROR_RESOURCE_NAME_NOT_FOUND
+                                                               : win::ERROR_RESOURCE_TYPE_NOT_FOUND);
         return nullptr;
+    }
+    std::vector<const ResourceEntry*> found;
+    for (std::size_t position : indexed->second) {
+        found.push_back(&module.entries[position]);
     }
     // The loader's order for a lookup that names no language: neutral, the
     // thread locale's language, its primary language, the user default, its
@@ -119,6 +138,9 @@ const ResourceEntry* FindEntry(Module& module, const ResourceKey& type, const Re
         win::MAKELANGID(win::PRIMARYLANGID(user), 0),
         0x0409,
     };
+    if (found.size() == 1) {
+        return found.front();
+    }
     for (win::LANGID language : order) {
         for (const ResourceEntry* entry : found) {
             if (entry->language == language) {
@@ -136,8 +158,70 @@ win::HINSTANCE RegisterModule(std::vector<ResourceEntry> entries) {
         entry.typeName = Upper(entry.typeName);
         entry.name = Upper(entry.name);
     }
-    Modules().push_back(Module{std::move(entries)});
-    return reinterpret_cast<win::HINSTANCE>(&Modules().back());
+    Module& module = Modules().emplace_back();
+    module.entries = std::move(entries);
+    for (std::size_t position = 0; position < module.entries.size(); ++position) {
+        module.Index(position);
+    }
+    return reinterpret_cast<win::HINSTANCE>(&module);
+}
+
+bool UpdateModuleResources(win::HINSTANCE handle, const std::string& resourceFile, std::string& error) {
+    Module* module = ModuleOf(handle);
+    if (module == nullptr) {
+        error = "no such module";
+        return false;
+    }
+    const int descriptor = open(resourceFile.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat info {};
+    if (descriptor < 0 || fstat(descriptor, &info) != 0) {
+        error = std::strerror(errno);
+        if (descriptor >= 0) {
+            close(descriptor);
+        }
+        return false;
+    }
+    const auto size = static_cast<std::size_t>(info.st_size);
+    // Mapped, not read: like the module's own resources, the bytes are only
+    // paged in where a program looks at them, and they stay for the process.
+    void* mapped = size == 0 ? nullptr : mmap(nullptr, size, PROT_READ, MAP_PRIVATE, descriptor, 0);
+    if (mapped == MAP_FAILED) {
+        error = std::strerror(errno);
+        close(descriptor);
+        return false;
+    }
+    std::vector<ResourceEntry> entries;
+    if (size != 0 && !ParseResourceImage(static_cast<const std::uint8_t*>(mapped), size, entries)) {
+        error = "not a compiled resource file";
+        munmap(mapped, size);
+        close(descriptor);
+        return false;
+    }
+    if (size != 0) {
+        detail::RegisterFileImage(mapped, size, descriptor, 0);
+    } else {
+        close(descriptor);
+    }
+    for (auto& entry : entries) {
+        entry.typeName = Upper(entry.typeName);
+        entry.name = Upper(entry.name);
+        const ResourceKey type = KeyOf(entry.typeName, entry.typeId);
+        const ResourceKey name = KeyOf(entry.name, entry.nameId);
+        bool replaced = false;
+        if (auto indexed = module->byTypeAndName.find({type, name}); indexed != module->byTypeAndName.end()) {
+            for (std::size_t position : indexed->second) {
+                if (module->entries[position].language == entry.language) {
+                    module->entries[position] = entry;
+                    replaced = true;
+                }
+            }
+        }
+        if (!replaced) {
+            module->entries.push_back(entry);
+            module->Index(module->entries.size() - 1);
+        }
+    }
+    return true;
 }
 
 bool ParseResourceImage(const std::uint8_t* image, std::size_t size, std::vector<ResourceEntry>& entries) {

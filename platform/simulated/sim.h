@@ -117,6 +117,13 @@ struct ResourceEntry {
 // A module whose resources are the given entries; the data must outlive it.
 win::HINSTANCE RegisterModule(std::vector<ResourceEntry> entries);
 
+// Gives a module the resources of a compiled resource file (.res), the way
+// UpdateResource does on Windows: an entry replaces the module's entry of the
+// same type, name and language, and is added when there is none. The file is
+// mapped for the life of the process. False, with the reason, when the file
+// cannot be read or is no resource file; the module is then unchanged.
+bool UpdateModuleResources(win::HINSTANCE module, const std::string& resourceFile, std::string& error);
+
 // Parses a compiled resource file (.res) image into entries pointing into it.
 // False when the image is malformed.
 bool ParseResourceImage(const std::uint8_t* image, std::size_t size, std::vector<ResourceEntry>& entries);

@@ -101,6 +101,19 @@ std::vector<InstallerCall> InstallerCallsOf(std::string_view function);
 // damaged file); such a package reads as no package at all.
 unsigned PackageReaderCrashes();
 
+// Whether calls are kept for InstallerCalls() and InstallerCallsOf() (they are
+// after every reset). The Linux main never asks for them and turns this off,
+// so that a run over a machine with many products keeps no record of every query.
+void KeepInstallerCalls(bool keep);
+
+// From now on packages are read by starting program (the Linux executable
+// itself) as the reader, instead of in a fork of the caller. Empty: fork.
+void UsePackageReaderProgram(const std::string& program);
+
+// In a process started as the reader: reads the package its environment names,
+// writes the answer to standard output and returns true. False in any other process.
+bool RunAsPackageReader();
+
 // Called after each installer call is recorded (the Linux main logs some).
 void SetInstallerCallObserver(std::function<void(const InstallerCall&)> observer);
 

@@ -1,6 +1,8 @@
 // Internal plumbing shared by the files of the simulated platform.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -28,6 +30,11 @@ void TrackOpen(const void* handle, std::string kind, std::string description);
 bool IsTracked(const void* handle, std::string_view kind);
 void TrackClose(const void* handle);
 
+// Declares that the bytes [begin, begin + size) are a read-only mapping of the
+// file open as descriptor, from offset on; WriteFile then copies such bytes
+// from the file in the kernel. The descriptor stays open for the process.
+void RegisterFileImage(const void* begin, std::size_t size, int descriptor, std::int64_t offset);
+
 // The simulated thread's last-error code.
 void SetLastErrorCode(std::uint32_t error);
 
@@ -36,8 +43,10 @@ void SetLastErrorCode(std::uint32_t error);
 std::u16string FullWindowsPath(std::u16string_view path);
 
 // The Linux path of a Windows path, resolving components case-insensitively
-// against what exists; empty when no drive maps it.
-std::string ResolveHostPath(std::u16string_view windowsPath);
+// against what exists; empty when no drive maps it. When info is given and
+// *found is set on return, info holds the lstat of the path found.
+std::string ResolveHostPath(std::u16string_view windowsPath, struct stat* info = nullptr,
+                            bool* found = nullptr);
 
 // Access checks configured by DenyWriteAccess / DenyAllAccess.
 bool WriteDenied(std::u16string_view fullWindowsPath);
