@@ -9,10 +9,15 @@
 //                     MsiConfigureProductExW call, for scripts
 //   SIMWIN_MACHINE    registry file of a machine that lasts between runs
 //                     (see machine_file.h)
+//   SIMWIN_RESOURCES  compiled resource file (.res) whose entries replace or join
+//                     those of the executable's module, as UpdateResource would
 #include <fcntl.h>
+#include <malloc.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -94,9 +99,46 @@ void AppendToLog(const std::string& logPath, const sim::InstallerCall& call) {
     std::fclose(log);
 }
 
+// The registry of a machine with many products is hundreds of megabytes of
+// small blocks reached in no particular order, and with 4 KiB pages nearly
+// every lookup misses the TLB and every new page faults. glibc's malloc puts
+// its heap on transparent huge pages when its tunable says so, and a tunable
+// is read only when a program starts: a run on a large machine file starts
+// itself once more with it set. Small machines and runs without one (the
+// extract mode) never pay for the second start.
+constexpr off_t kLargeMachineFileBytes = off_t{2} << 20;
+
+void RestartWithLargePagesIfWorthIt(char** argv) {
+    const char* machine = std::getenv("SIMWIN_MACHINE");
+    struct stat info {};
+    if (machine == nullptr || stat(machine, &info) != 0 || info.st_size < kLargeMachineFileBytes) {
+        return;
+    }
+    const char* tunables = std::getenv("GLIBC_TUNABLES");
+    if (tunables != nullptr && std::strstr(tunables, "glibc.malloc.hugetlb") != nullptr) {
+        return;
+    }
+    const std::string value = std::string(tunables != nullptr && *tunables != '\0' ? tunables : "") +
+                              (tunables != nullptr && *tunables != '\0' ? ":" : "") +
+                              "glibc.malloc.hugetlb=1";
+    setenv("GLIBC_TUNABLES", value.c_str(), 1);
+    execv("/proc/self/exe", argv);
+    // Not restarted: go on with the pages there are.
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Started again by the simulated installer service to read a package.
+    if (sim::RunAsPackageReader()) {
+        _exit(0);
+    }
+    // A machine with many products builds and drops buffers of megabytes (its
+    // registry file, the target list); kept in the heap when freed, they are
+    // used again instead of being returned to the kernel and faulted in anew.
+    RestartWithLargePagesIfWorthIt(argv);
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 256 << 20);
     const std::string root = EnvironmentOr("SIMWIN_ROOT", "/tmp/simwin-" + std::to_string(getuid()));
     sim::ResetMachine(root);
     sim::MapDrive('Z', "/");
@@ -119,7 +161,17 @@ int main(int argc, char** argv) {
     if (!sim::LoadMachine()) {
         return 1;
     }
+    const std::string resources = EnvironmentOr("SIMWIN_RESOURCES", "");
+    if (!resources.empty()) {
+        std::string error;
+        if (!sim::UpdateModuleResources(sim::EmbeddedModule(), resources, error)) {
+            std::fprintf(stderr, "SIMWIN_RESOURCES %s: %s\n", resources.c_str(), error.c_str());
+            return 1;
+        }
+    }
 
+    sim::KeepInstallerCalls(false);
+    sim::UsePackageReaderProgram("/proc/self/exe");
     const std::string logPath = EnvironmentOr("SIMWIN_LOG", "");
     sim::SetMessageBoxPresenter([logPath](const sim::MessageBoxRecord& box) {
         if (!logPath.empty()) {
@@ -150,5 +202,12 @@ int main(int argc, char** argv) {
     std::u16string tail = commandLine.substr(std::min(commandLine.size(), arguments[0].size()));
     const int result = WinMain(sim::EmbeddedModule(), nullptr, tail.data(), 10 /* SW_SHOWDEFAULT */);
     sim::SaveMachine();
+#if !defined(__SANITIZE_ADDRESS__)
+    // The simulated machine of a large registry takes longer to take apart than
+    // to use; the process's end frees it at once. (The sanitizer builds run the
+    // destructors, so that the leak check sees a clean exit.)
+    std::fflush(nullptr);
+    _exit(result);
+#endif
     return result;
 }
