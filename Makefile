@@ -4,7 +4,7 @@
 SHELL := /bin/bash
 PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
             msitools wixl libmsi-dev libglib2.0-dev g++-mingw-w64-x86-64 wine wine64 \
-            clang libclang-rt-14-dev hyperfine valgrind
+            clang libclang-rt-14-dev hyperfine valgrind time jq
 DEMO_DIR := build/demo
 
 .PHONY: all deps build build-windows test demo demo-reset bench fuzz clean
@@ -36,6 +36,16 @@ test: build build-windows fuzz-build
 demo: build
 	@mkdir -p $(DEMO_DIR)
 	SIMWIN_ROOT=$(DEMO_DIR) SIMWIN_MACHINE=$(DEMO_DIR)/machine.reg build/linux/spinstall
+
+# The performance figures of docs/performance.md: the microbenchmarks, then the
+# whole-process benchmarks, each beside its reference, in one table with the
+# ratios last. Run it when the machine is otherwise idle.
+bench: deps
+	cmake --preset linux-release >/dev/null
+	cmake --build --preset linux-release --target spinstall rccompile make-scaled-package spinstall_micro_bench
+	@echo "== load: $$(uptime)"; echo "== $$(nproc) cores"; free -h; df -h build/linux-release
+	build/linux-release/spinstall_micro_bench --benchmark_min_time=0.1
+	bench/run-benchmarks.sh build/linux-release
 
 # Every fuzz target for FUZZ_SECONDS each (default 60); `make test` gives each
 # TEST_FUZZ_SECONDS (default 20).
