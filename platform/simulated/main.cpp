@@ -121,8 +121,14 @@ void RestartWithLargePagesIfWorthIt(char** argv) {
     const std::string value = std::string(tunables != nullptr && *tunables != '\0' ? tunables : "") +
                               (tunables != nullptr && *tunables != '\0' ? ":" : "") +
                               "glibc.malloc.hugetlb=1";
+    char self[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0) {
+        return;
+    }
+    self[length] = '\0';
     setenv("GLIBC_TUNABLES", value.c_str(), 1);
-    execv("/proc/self/exe", argv);
+    execv(self, argv);
     // Not restarted: go on with the pages there are.
 }
 
@@ -171,7 +177,6 @@ int main(int argc, char** argv) {
     }
 
     sim::KeepInstallerCalls(false);
-    sim::UsePackageReaderProgram("/proc/self/exe");
     const std::string logPath = EnvironmentOr("SIMWIN_LOG", "");
     sim::SetMessageBoxPresenter([logPath](const sim::MessageBoxRecord& box) {
         if (!logPath.empty()) {
@@ -190,6 +195,11 @@ int main(int argc, char** argv) {
     std::vector<std::u16string> arguments;
     char self[PATH_MAX];
     const ssize_t selfLength = readlink("/proc/self/exe", self, sizeof self - 1);
+    // By its path rather than as /proc/self/exe, which names the tool under
+    // valgrind; without a path the service forks its reader.
+    if (selfLength > 0) {
+        sim::UsePackageReaderProgram(std::string(self, static_cast<std::size_t>(selfLength)));
+    }
     std::u16string program = selfLength > 0 ? sim::WindowsPath(std::string(self, static_cast<std::size_t>(selfLength)))
                                             : std::u16string();
     arguments.push_back(program.empty() ? sim::FromUtf8(argv[0]) : program);
