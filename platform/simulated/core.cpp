@@ -302,9 +302,16 @@ std::vector<std::string> OpenHandles() {
 
 std::u16string FromUtf8(std::string_view utf8) {
     std::u16string out;
+    out.reserve(utf8.size());
     std::size_t i = 0;
     while (i < utf8.size()) {
         const auto byte = static_cast<unsigned char>(utf8[i]);
+        // Registry files and paths are mostly ASCII: one unit a byte.
+        if (byte < 0x80) {
+            out.push_back(static_cast<char16_t>(byte));
+            ++i;
+            continue;
+        }
         std::uint32_t code = 0xFFFD;
         std::size_t length = 1;
         if (byte < 0x80) {
@@ -345,8 +352,13 @@ std::u16string FromUtf8(std::string_view utf8) {
 
 std::string ToUtf8(std::u16string_view utf16) {
     std::string out;
+    out.reserve(utf16.size());
     for (std::size_t i = 0; i < utf16.size(); ++i) {
         std::uint32_t code = utf16[i];
+        if (code < 0x80) {
+            out.push_back(static_cast<char>(code));
+            continue;
+        }
         if (code >= 0xD800 && code <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
             utf16[i + 1] <= 0xDFFF) {
             code = 0x10000 + ((code - 0xD800) << 10) + (utf16[i + 1] - 0xDC00);

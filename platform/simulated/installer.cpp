@@ -132,6 +132,11 @@ std::u16string CountArgument(const win::DWORD* count) {
     return count == nullptr ? u"(null)" : NumberArgument(*count);
 }
 
+// Whether a call's arguments are wanted: the texts are made only then.
+bool Recording() {
+    return Installer().keepCalls || static_cast<bool>(Observer());
+}
+
 std::int64_t Record(std::string function, std::vector<std::u16string> arguments, std::int64_t result) {
     InstallerState& state = Installer();
     if (!state.keepCalls && !Observer()) {
@@ -192,8 +197,13 @@ std::u16string ClassesKey(std::u16string_view packed) {
 }
 
 win::INSTALLSTATE StateOfPacked(std::u16string_view packed) {
-    const bool advertised = RegistryKeyExists(win::HKEY_CLASSES_ROOT, ClassesKey(packed));
-    const bool installed = RegistryKeyExists(win::HKEY_LOCAL_MACHINE, InstallPropertiesKey(packed));
+    // Asked several times for every product: the key names are made in place.
+    static std::u16string classes;
+    static std::u16string properties;
+    classes.assign(kProductsKey).append(packed);
+    properties.assign(kUserDataProductsKey).append(packed).append(u"\\InstallProperties");
+    const bool advertised = RegistryKeyExists(win::HKEY_CLASSES_ROOT, classes);
+    const bool installed = RegistryKeyExists(win::HKEY_LOCAL_MACHINE, properties);
     if (advertised) {
         return installed ? win::INSTALLSTATE_DEFAULT : win::INSTALLSTATE_ADVERTISED;
     }
@@ -734,10 +744,7 @@ constexpr std::u16string_view kAdvertisedProperties[] = {
 // A stored value as the property's text: DWORDs in decimal, strings up to their
 // NUL, nothing stored as an empty text.
 std::u16string ValueText(win::HKEY root, const std::u16string& key, std::u16string_view name) {
-    if (const auto number = ReadRegistryDword(root, key, name)) {
-        return NumberArgument(*number);
-    }
-    return ReadRegistryString(root, key, name).value_or(std::u16string());
+    return ReadRegistryValueText(root, key, name).value_or(std::u16string());
 }
 
 // The property's value, or the installer's error for it.
@@ -1086,8 +1093,11 @@ namespace win {
 
 UINT MsiGetSummaryInformationW(MSIHANDLE database, LPCWSTR databasePath, UINT updateCount,
                                MSIHANDLE* summaryInfo) {
-    std::vector<std::u16string> arguments{sim::NumberArgument(database), sim::TextArgument(databasePath),
-                                          sim::NumberArgument(updateCount)};
+    std::vector<std::u16string> arguments;
+    if (sim::Recording()) {
+        arguments = {sim::NumberArgument(database), sim::TextArgument(databasePath),
+                     sim::NumberArgument(updateCount)};
+    }
     auto finish = [&](UINT result) {
         return static_cast<UINT>(sim::Record("MsiGetSummaryInformationW", std::move(arguments), result));
     };
@@ -1120,8 +1130,11 @@ UINT MsiGetSummaryInformationW(MSIHANDLE database, LPCWSTR databasePath, UINT up
 
 UINT MsiSummaryInfoGetPropertyW(MSIHANDLE summaryInfo, UINT property, UINT* dataType, INT* integerValue,
                                 FILETIME* fileTimeValue, LPWSTR valueBuffer, DWORD* valueLength) {
-    std::vector<std::u16string> arguments{sim::NumberArgument(summaryInfo), sim::NumberArgument(property),
-                                          sim::CountArgument(valueLength)};
+    std::vector<std::u16string> arguments;
+    if (sim::Recording()) {
+        arguments = {sim::NumberArgument(summaryInfo), sim::NumberArgument(property),
+                     sim::CountArgument(valueLength)};
+    }
     auto finish = [&](UINT result) {
         return static_cast<UINT>(sim::Record("MsiSummaryInfoGetPropertyW", std::move(arguments), result));
     };
@@ -1175,7 +1188,10 @@ UINT MsiSummaryInfoGetPropertyW(MSIHANDLE summaryInfo, UINT property, UINT* data
 }
 
 UINT MsiCloseHandle(MSIHANDLE handle) {
-    std::vector<std::u16string> arguments{sim::NumberArgument(handle)};
+    std::vector<std::u16string> arguments;
+    if (sim::Recording()) {
+        arguments = {sim::NumberArgument(handle)};
+    }
     auto finish = [&](UINT result) {
         return static_cast<UINT>(sim::Record("MsiCloseHandle", std::move(arguments), result));
     };
@@ -1195,7 +1211,10 @@ UINT MsiCloseHandle(MSIHANDLE handle) {
 }
 
 INSTALLSTATE MsiQueryProductStateW(LPCWSTR product) {
-    std::vector<std::u16string> arguments{sim::TextArgument(product)};
+    std::vector<std::u16string> arguments;
+    if (sim::Recording()) {
+        arguments = {sim::TextArgument(product)};
+    }
     auto finish = [&](INSTALLSTATE state) {
         return static_cast<INSTALLSTATE>(sim::Record("MsiQueryProductStateW", std::move(arguments), state));
     };
@@ -1212,8 +1231,11 @@ INSTALLSTATE MsiQueryProductStateW(LPCWSTR product) {
 }
 
 UINT MsiGetProductInfoW(LPCWSTR product, LPCWSTR property, LPWSTR valueBuffer, DWORD* valueLength) {
-    std::vector<std::u16string> arguments{sim::TextArgument(product), sim::TextArgument(property),
-                                          sim::CountArgument(valueLength)};
+    std::vector<std::u16string> arguments;
+    if (sim::Recording()) {
+        arguments = {sim::TextArgument(product), sim::TextArgument(property),
+                     sim::CountArgument(valueLength)};
+    }
     auto finish = [&](UINT result) {
         return static_cast<UINT>(sim::Record("MsiGetProductInfoW", std::move(arguments), result));
     };
@@ -1229,7 +1251,9 @@ UINT MsiGetProductInfoW(LPCWSTR product, LPCWSTR property, LPWSTR valueBuffer, D
         return finish(ERROR_INVALID_PARAMETER);
     }
     auto& imposed = sim::Installer().imposed;
-    if (auto it = imposed.find({sim::Upper(product), std::u16string(property)}); it != imposed.end()) {
+    if (auto it =
+            imposed.empty() ? imposed.end() : imposed.find({sim::Upper(product), std::u16string(property)});
+        it != imposed.end()) {
         return finish(sim::ImposedAnswer(it->second, valueBuffer, valueLength));
     }
     std::u16string value;
@@ -1242,8 +1266,11 @@ UINT MsiGetProductInfoW(LPCWSTR product, LPCWSTR property, LPWSTR valueBuffer, D
 
 UINT MsiConfigureProductExW(LPCWSTR product, int installLevel, INSTALLSTATE installState,
                             LPCWSTR commandLine) {
-    std::vector<std::u16string> arguments{sim::TextArgument(product), sim::NumberArgument(installLevel),
-                                          sim::NumberArgument(installState), sim::TextArgument(commandLine)};
+    std::vector<std::u16string> arguments;
+    if (sim::Recording()) {
+        arguments = {sim::TextArgument(product), sim::NumberArgument(installLevel),
+                     sim::NumberArgument(installState), sim::TextArgument(commandLine)};
+    }
     std::uint32_t error = 0;
     UINT result = 0;
     if (sim::detail::ShouldFail("MsiConfigureProductExW", ERROR_INSTALL_FAILURE, &error)) {

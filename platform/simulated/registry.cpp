@@ -3,6 +3,7 @@
 // text form, the registry file format that regedit writes.
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <iterator>
 #include <map>
@@ -320,13 +321,27 @@ std::shared_ptr<Key> Find(const std::shared_ptr<Key>& top, const std::vector<std
     return *slot;
 }
 
+// The subkey of that name, added when missing.
+std::shared_ptr<Key> ChildOrNew(const std::shared_ptr<Key>& key, std::u16string_view component) {
+    const std::u16string& folded = FoldedScratch(component);
+    // A name after the last one is new: reading a file in name order adds
+    // each key without looking for it first.
+    const bool after = !key->subkeys.empty() && key->subkeys.rbegin()->first < folded;
+    std::shared_ptr<Key>* found = after ? nullptr : FindSubkey(*key, folded);
+    return found != nullptr ? *found : *AddSubkey(*key, folded, component);
+}
+
 std::shared_ptr<Key> FindOrCreate(const std::shared_ptr<Key>& top,
                                   const std::vector<std::u16string>& components) {
     const std::shared_ptr<Key>* slot = &top;
     for (const auto& component : components) {
         const std::u16string& folded = FoldedScratch(component);
-        std::shared_ptr<Key>* found = FindSubkey(**slot, folded);
-        slot = found != nullptr ? found : AddSubkey(**slot, folded, component);
+        Key& key = **slot;
+        // A name after the last one is new: reading a file in name order adds
+        // each key without looking for it first.
+        const bool after = !key.subkeys.empty() && key.subkeys.rbegin()->first < folded;
+        std::shared_ptr<Key>* found = after ? nullptr : FindSubkey(key, folded);
+        slot = found != nullptr ? found : AddSubkey(key, folded, component);
     }
     return *slot;
 }
@@ -359,11 +374,11 @@ RememberedKeys& Remembered() {
 }
 
 Key* RecallKey(win::HKEY root, std::u16string_view path) {
+    const std::uint64_t epoch = RemovalEpoch();
     for (const RememberedKey& entry : Remembered().entries) {
-        // From the end: the paths of one product's keys differ there first.
-        if (entry.key != nullptr && entry.epoch == RemovalEpoch() && entry.root == root &&
+        if (entry.key != nullptr && entry.epoch == epoch && entry.root == root &&
             entry.path.size() == path.size() &&
-            std::equal(entry.path.rbegin(), entry.path.rend(), path.rbegin())) {
+            std::memcmp(entry.path.data(), path.data(), path.size() * sizeof(char16_t)) == 0) {
             return entry.key;
         }
     }
@@ -381,19 +396,95 @@ Key* RememberKey(win::HKEY root, std::u16string_view path, Key* key) {
     return key;
 }
 
+// The last path walked below each root, with the key at the end of each of its
+// components: the paths of different products share everything up to the
+// product's own key, and a walk starts where the last one parted from it.
+struct WalkedPath {
+    win::HKEY root = nullptr;
+    std::u16string path;
+    std::vector<std::pair<std::size_t, const std::shared_ptr<Key>*>> ends;
+    std::uint64_t epoch = 0;
+};
+
+WalkedPath& LastWalk(win::HKEY root) {
+    static WalkedPath walks[3];
+    const std::size_t index = root == win::HKEY_LOCAL_MACHINE ? 0 : (root == win::HKEY_CURRENT_USER ? 1 : 2);
+    return walks[index];
+}
+
+// The slot of the key a hook names, creating the missing ones when create is
+// set; null when one is missing otherwise.
+const std::shared_ptr<Key>* WalkHookPath(win::HKEY root, std::u16string_view subKey, bool create) {
+    const std::shared_ptr<Key>* slot = nullptr;
+    std::u16string_view prefix;
+    if (!RootPath(root, slot, prefix)) {
+        return nullptr;
+    }
+    slot = create ? CreateBelow(slot, prefix) : FindBelow(slot, prefix);
+    if (slot == nullptr) {
+        return nullptr;
+    }
+    WalkedPath& last = LastWalk(root);
+    std::size_t start = 0;
+    std::size_t kept = 0;
+    if (last.root == root && last.epoch == RemovalEpoch()) {
+        std::size_t same = 0;
+        const std::size_t limit = std::min(last.path.size(), subKey.size());
+        while (same < limit && last.path[same] == subKey[same]) {
+            ++same;
+        }
+        // The deepest component that ends in both paths within what they share.
+        while (kept < last.ends.size() && last.ends[kept].first <= same &&
+               (last.ends[kept].first == subKey.size() || subKey[last.ends[kept].first] == u'\\')) {
+            ++kept;
+        }
+        if (kept > 0) {
+            start = last.ends[kept - 1].first;
+            slot = last.ends[kept - 1].second;
+        }
+    }
+    last.root = root;
+    last.epoch = RemovalEpoch();
+    last.path.assign(subKey);
+    last.ends.resize(kept);
+    std::size_t position = start;
+    while (slot != nullptr && position < subKey.size()) {
+        while (position < subKey.size() && subKey[position] == u'\\') {
+            ++position;
+        }
+        if (position >= subKey.size()) {
+            break;
+        }
+        std::size_t end = subKey.find(u'\\', position);
+        if (end == std::u16string_view::npos) {
+            end = subKey.size();
+        }
+        const std::u16string_view component = subKey.substr(position, end - position);
+        const std::u16string& folded = FoldedScratch(component);
+        std::shared_ptr<Key>* found = FindSubkey(**slot, folded);
+        if (found == nullptr && create) {
+            found = AddSubkey(**slot, folded, component);
+        }
+        slot = found;
+        if (slot != nullptr) {
+            last.ends.emplace_back(end, slot);
+        }
+        position = end;
+    }
+    if (slot == nullptr) {
+        // A path that ends nowhere is no place to start from.
+        last.epoch = RemovalEpoch() - 1;
+    }
+    return slot;
+}
+
 // The key a hook names; null when it does not exist. The hooks are called for
 // every product of a machine, so the path is walked in place.
 Key* FindHookKey(win::HKEY root, std::u16string_view subKey) {
     if (Key* known = RecallKey(root, subKey)) {
         return known;
     }
-    const std::shared_ptr<Key>* slot = nullptr;
-    std::u16string_view prefix;
-    if (!RootPath(root, slot, prefix)) {
-        return nullptr;
-    }
-    slot = FindBelow(slot, prefix);
-    slot = slot == nullptr ? nullptr : FindBelow(slot, subKey);
+    const std::shared_ptr<Key>* slot = WalkHookPath(root, subKey, false);
     return slot == nullptr ? nullptr : RememberKey(root, subKey, slot->get());
 }
 
@@ -401,12 +492,8 @@ Key* CreateHookKey(win::HKEY root, std::u16string_view subKey) {
     if (Key* known = RecallKey(root, subKey)) {
         return known;
     }
-    const std::shared_ptr<Key>* slot = nullptr;
-    std::u16string_view prefix;
-    if (!RootPath(root, slot, prefix)) {
-        return nullptr;
-    }
-    return RememberKey(root, subKey, CreateBelow(CreateBelow(slot, prefix), subKey)->get());
+    const std::shared_ptr<Key>* slot = WalkHookPath(root, subKey, true);
+    return slot == nullptr ? nullptr : RememberKey(root, subKey, slot->get());
 }
 
 // What a requested access amounts to on a key, or nothing when it is refused.
@@ -458,19 +545,31 @@ std::u16string ValueName(win::LPCWSTR name) {
 
 constexpr std::string_view kFileHeader = "Windows Registry Editor Version 5.00";
 
-std::string EscapedFileText(std::u16string_view text) {
-    std::string out = ToUtf8(text);
-    if (out.find_first_of("\\\"") == std::string::npos) {
-        return out;
-    }
-    std::string escaped;
-    for (char c : out) {
+// Appends text as UTF-8 with backslash and double quote escaped.
+void AppendEscaped(std::string& out, std::u16string_view text) {
+    const bool ascii = std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x80; });
+    const std::string converted = ascii ? std::string() : ToUtf8(text);
+    auto append = [&out](char c) {
         if (c == '\\' || c == '"') {
-            escaped.push_back('\\');
+            out.push_back('\\');
         }
-        escaped.push_back(c);
+        out.push_back(c);
+    };
+    if (ascii) {
+        for (char16_t c : text) {
+            append(static_cast<char>(c));
+        }
+    } else {
+        for (char c : converted) {
+            append(c);
+        }
     }
-    return escaped;
+}
+
+std::string EscapedFileText(std::u16string_view text) {
+    std::string out;
+    AppendEscaped(out, text);
+    return out;
 }
 
 // The text of a REG_SZ value when it can be written as "text" and read back to
@@ -506,25 +605,36 @@ std::optional<std::u16string> PlainStringData(const Value& value) {
 }
 
 void WriteValueLine(const Value& value, std::string& out) {
-    std::string line = value.name.empty() ? "@=" : "\"" + EscapedFileText(value.name) + "\"=";
-    char number[16];
+    static constexpr char kHexDigits[] = "0123456789abcdef";
+    auto appendName = [&value](std::string& to) {
+        if (value.name.empty()) {
+            to += "@=";
+            return;
+        }
+        to += '"';
+        AppendEscaped(to, value.name);
+        to += "\"=";
+    };
     if (const auto text = PlainStringData(value)) {
-        out += line;
+        appendName(out);
         out += '"';
-        out += EscapedFileText(*text);
+        AppendEscaped(out, *text);
         out += "\"\n";
         return;
     }
     if (value.type == win::REG_DWORD && value.data.size() == 4) {
-        const win::DWORD dword = value.data[0] | (value.data[1] << 8) | (value.data[2] << 16) |
-                                 (static_cast<win::DWORD>(value.data[3]) << 24);
-        std::snprintf(number, sizeof number, "%08x", dword);
-        out += line;
+        appendName(out);
         out += "dword:";
-        out += number;
+        for (int k = 3; k >= 0; --k) {
+            out += kHexDigits[value.data[k] >> 4];
+            out += kHexDigits[value.data[k] & 0xF];
+        }
         out += '\n';
         return;
     }
+    std::string line;
+    appendName(line);
+    char number[16];
     if (value.type == win::REG_BINARY) {
         line += "hex:";
     } else {
@@ -532,7 +642,6 @@ void WriteValueLine(const Value& value, std::string& out) {
         line += std::string("hex(") + number + "):";
     }
     // Long data is wrapped the way regedit does it: a backslash, then two spaces.
-    static constexpr char kHexDigits[] = "0123456789abcdef";
     for (std::size_t i = 0; i < value.data.size(); ++i) {
         line += kHexDigits[value.data[i] >> 4];
         line += kHexDigits[value.data[i] & 0xF];
@@ -602,17 +711,30 @@ struct FileParser {
     std::shared_ptr<Key> machine = std::make_shared<Key>();
     std::shared_ptr<Key> user = std::make_shared<Key>();
     std::shared_ptr<Key> current;
-    // The path of the last key line, folded, and its keys: key lines in the
-    // writer's order share most of their path with the line before.
-    const Key* lastTree = nullptr;
-    std::vector<std::u16string> lastPath;
-    std::vector<std::shared_ptr<Key>> lastKeys;
+    // The path of the last key line below its root and the key at the end of
+    // each component: key lines in the writer's order share most of their path
+    // with the line before.
+    const Key* lastStart = nullptr;
+    std::u16string lastBelow;
+    std::vector<std::pair<std::size_t, std::shared_ptr<Key>>> lastEnds;
 
     bool Fail(std::size_t lineIndex, const std::string& what) {
         error = "line " + std::to_string(lineIndex + 1) + ": " + what;
         return false;
     }
 };
+
+std::u16string_view TrimmedView(std::u16string_view text) {
+    std::size_t begin = 0;
+    std::size_t end = text.size();
+    while (begin < end && (text[begin] == u' ' || text[begin] == u'\t')) {
+        ++begin;
+    }
+    while (end > begin && (text[end - 1] == u' ' || text[end - 1] == u'\t')) {
+        --end;
+    }
+    return text.substr(begin, end - begin);
+}
 
 std::u16string Trimmed(std::u16string_view text) {
     std::size_t begin = 0;
@@ -666,7 +788,13 @@ bool FileLines::Next(std::u16string& line) {
     if (utf16_) {
         line.assign(take(std::u16string_view(wide_), u'\n', u'\r'));
     } else {
-        line = FromUtf8(take(narrow_, '\n', '\r'));
+        const std::string_view bytes = take(narrow_, '\n', '\r');
+        if (std::all_of(bytes.begin(), bytes.end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+            line.assign(bytes.begin(), bytes.end());
+        } else {
+            line = FromUtf8(bytes);
+        }
     }
     return true;
 }
@@ -744,37 +872,35 @@ bool ParseHexBytes(std::u16string_view text, std::vector<std::uint8_t>& bytes) {
     }
 }
 
-bool ParseKeyLine(FileParser& parser, std::size_t lineIndex, const std::u16string& line) {
+bool ParseKeyLine(FileParser& parser, std::size_t lineIndex, std::u16string_view line) {
     if (line.back() != u']') {
         return parser.Fail(lineIndex, "key name without its closing ]");
     }
-    std::u16string_view path = std::u16string_view(line).substr(1, line.size() - 2);
+    std::u16string_view path = line.substr(1, line.size() - 2);
     const bool removal = !path.empty() && path.front() == u'-';
     if (removal) {
         path.remove_prefix(1);
     }
     const std::size_t slash = path.find(u'\\');
     const std::u16string rootName = Folded(path.substr(0, slash));
-    const std::vector<std::u16string> below = slash == std::u16string_view::npos
-                                                  ? std::vector<std::u16string>{}
-                                                  : LenientComponents(path.substr(slash));
     std::shared_ptr<Key> tree;
-    std::vector<std::u16string> components;
-    if (rootName == u"HKEY_LOCAL_MACHINE") {
+    const bool classes = rootName == u"HKEY_CLASSES_ROOT";
+    if (rootName == u"HKEY_LOCAL_MACHINE" || classes) {
         tree = parser.machine;
-        components = below;
     } else if (rootName == u"HKEY_CURRENT_USER") {
         tree = parser.user;
-        components = below;
-    } else if (rootName == u"HKEY_CLASSES_ROOT") {
-        tree = parser.machine;
-        components = Joined({u"Software", u"Classes"}, below);
     } else {
         return parser.Fail(lineIndex, "unknown root key \"" + ToUtf8(path.substr(0, slash)) + "\"");
     }
+    const std::u16string_view below =
+        slash == std::u16string_view::npos ? std::u16string_view() : path.substr(slash);
     if (removal) {
         parser.current = nullptr;
-        parser.lastTree = nullptr;
+        parser.lastStart = nullptr;
+        std::vector<std::u16string> components = LenientComponents(below);
+        if (classes) {
+            components = Joined({u"Software", u"Classes"}, components);
+        }
         if (components.empty()) {
             return parser.Fail(lineIndex, "a root key cannot be removed");
         }
@@ -786,26 +912,46 @@ bool ParseKeyLine(FileParser& parser, std::size_t lineIndex, const std::u16strin
         }
         return true;
     }
-    std::size_t shared = 0;
-    if (parser.lastTree == tree.get()) {
-        while (shared < components.size() && shared < parser.lastPath.size() &&
-               FoldedScratch(components[shared]) == parser.lastPath[shared]) {
-            ++shared;
+    const std::shared_ptr<Key> start = classes ? FindOrCreate(tree, {u"Software", u"Classes"}) : tree;
+    std::shared_ptr<Key> key = start;
+    std::size_t position = 0;
+    std::size_t kept = 0;
+    if (parser.lastStart == start.get()) {
+        std::size_t same = 0;
+        const std::size_t limit = std::min(parser.lastBelow.size(), below.size());
+        while (same < limit && parser.lastBelow[same] == below[same]) {
+            ++same;
+        }
+        while (kept < parser.lastEnds.size() && parser.lastEnds[kept].first <= same &&
+               (parser.lastEnds[kept].first == below.size() || below[parser.lastEnds[kept].first] == u'\\')) {
+            ++kept;
+        }
+        if (kept > 0) {
+            position = parser.lastEnds[kept - 1].first;
+            key = parser.lastEnds[kept - 1].second;
         }
     }
-    parser.lastTree = tree.get();
-    parser.lastPath.resize(shared);
-    parser.lastKeys.resize(shared);
-    for (std::size_t k = shared; k < components.size(); ++k) {
-        const std::shared_ptr<Key>& above = k == 0 ? tree : parser.lastKeys[k - 1];
-        parser.lastKeys.push_back(FindOrCreate(above, {components[k]}));
-        parser.lastPath.push_back(Folded(components[k]));
+    parser.lastEnds.resize(kept);
+    while (position < below.size()) {
+        if (below[position] == u'\\') {
+            ++position;
+            continue;
+        }
+        std::size_t end = below.find(u'\\', position);
+        if (end == std::u16string_view::npos) {
+            end = below.size();
+        }
+        key = ChildOrNew(key, below.substr(position, end - position));
+        parser.lastEnds.emplace_back(end, key);
+        position = end;
     }
-    parser.current = components.empty() ? tree : parser.lastKeys.back();
+    parser.lastStart = start.get();
+    parser.lastBelow.assign(below);
+    parser.current = key;
     return true;
 }
 
-bool ParseValueLine(FileParser& parser, std::size_t lineIndex, std::u16string line) {
+bool ParseValueLine(FileParser& parser, std::size_t lineIndex, std::u16string_view line) {
     if (!parser.current) {
         return parser.Fail(lineIndex, "value outside a key");
     }
@@ -824,7 +970,7 @@ bool ParseValueLine(FileParser& parser, std::size_t lineIndex, std::u16string li
         return parser.Fail(lineIndex, "value name not followed by =");
     }
     ++position;
-    std::u16string data = Trimmed(std::u16string_view(line).substr(position));
+    const std::u16string_view data = TrimmedView(line.substr(position));
     Value value;
     value.name = name;
     if (data == u"-") {
@@ -842,6 +988,7 @@ bool ParseValueLine(FileParser& parser, std::size_t lineIndex, std::u16string li
         }
         value.type = win::REG_SZ;
         text.push_back(u'\0');
+        value.data.reserve(text.size() * 2);
         for (char16_t c : text) {
             value.data.push_back(static_cast<std::uint8_t>(c & 0xFF));
             value.data.push_back(static_cast<std::uint8_t>(c >> 8));
@@ -852,6 +999,7 @@ bool ParseValueLine(FileParser& parser, std::size_t lineIndex, std::u16string li
             return parser.Fail(lineIndex, "dword: needs one to eight hexadecimal digits");
         }
         value.type = win::REG_DWORD;
+        value.data.reserve(4);
         for (int shift = 0; shift < 32; shift += 8) {
             value.data.push_back(static_cast<std::uint8_t>(*number >> shift));
         }
@@ -860,7 +1008,7 @@ bool ParseValueLine(FileParser& parser, std::size_t lineIndex, std::u16string li
         if (colon == std::u16string::npos) {
             return parser.Fail(lineIndex, "hex data without its colon");
         }
-        const std::u16string typeText = data.substr(3, colon - 3);
+        const std::u16string typeText(data.substr(3, colon - 3));
         if (typeText.empty()) {
             value.type = win::REG_BINARY;
         } else {
@@ -873,7 +1021,7 @@ bool ParseValueLine(FileParser& parser, std::size_t lineIndex, std::u16string li
             }
             value.type = *type;
         }
-        std::u16string bytes = data.substr(colon + 1);
+        std::u16string bytes(data.substr(colon + 1));
         // Continuation lines: the data goes on while a line ends in a backslash.
         while (!bytes.empty() && bytes.back() == u'\\') {
             bytes.pop_back();
@@ -999,6 +1147,36 @@ std::optional<RegistryValue> ReadRegistryValue(win::HKEY root, std::u16string_vi
     return RegistryValue{it->second.type, it->second.data};
 }
 
+std::optional<std::u16string> ReadRegistryValueText(win::HKEY root, std::u16string_view subKey,
+                                                    std::u16string_view name) {
+    Key* key = FindHookKey(root, subKey);
+    if (key == nullptr) {
+        return std::nullopt;
+    }
+    auto it = key->values.find(FoldedScratch(name));
+    if (it == key->values.end()) {
+        return std::nullopt;
+    }
+    const Value& value = it->second;
+    if (value.type == win::REG_DWORD && value.data.size() == 4) {
+        const win::DWORD number = value.data[0] | (value.data[1] << 8) | (value.data[2] << 16) |
+                                  (static_cast<win::DWORD>(value.data[3]) << 24);
+        return FromUtf8(std::to_string(number));
+    }
+    if (value.type != win::REG_SZ && value.type != win::REG_EXPAND_SZ) {
+        return std::nullopt;
+    }
+    std::u16string text;
+    for (std::size_t i = 0; i + 1 < value.data.size(); i += 2) {
+        const auto c = static_cast<char16_t>(value.data[i] | (value.data[i + 1] << 8));
+        if (c == u'\0') {
+            break;
+        }
+        text.push_back(c);
+    }
+    return text;
+}
+
 std::optional<std::u16string> ReadRegistryString(win::HKEY root, std::u16string_view subKey,
                                                  std::u16string_view name) {
     const auto value = ReadRegistryValue(root, subKey, name);
@@ -1063,7 +1241,7 @@ bool LoadRegistryFileText(std::string_view text, std::string& error) {
     std::u16string raw;
     while (parser.lines.Next(raw)) {
         const std::size_t lineIndex = parser.index++;
-        const std::u16string line = Trimmed(raw);
+        const std::u16string_view line = TrimmedView(raw);
         if (line.empty() || line[0] == u';') {
             continue;
         }

@@ -58,6 +58,12 @@ std::optional<RegistryValue> ReadRegistryValue(win::HKEY root, std::u16string_vi
 std::optional<std::u16string> ReadRegistryString(win::HKEY root, std::u16string_view subKey,
                                                  std::u16string_view name);
 
+// A value as the installer service gives a property: a REG_DWORD of four bytes
+// in decimal, a REG_SZ or REG_EXPAND_SZ up to its first NUL; nothing for a
+// missing value or another type.
+std::optional<std::u16string> ReadRegistryValueText(win::HKEY root, std::u16string_view subKey,
+                                                    std::u16string_view name);
+
 // A REG_DWORD value of four bytes; nothing otherwise.
 std::optional<win::DWORD> ReadRegistryDword(win::HKEY root, std::u16string_view subKey,
                                             std::u16string_view name);
