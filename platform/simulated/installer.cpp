@@ -635,14 +635,35 @@ struct CachedFacts {
 };
 
 // The facts of the package at a Windows path; null when it is no package.
+// The last package path resolved, when it was found as it is spelt: the patch
+// of every product names the same file, and while the paths stay as they were
+// the same spelling still names it when it is still there.
+struct ResolvedPackagePath {
+    std::u16string windowsPath;
+    std::uint64_t generation = 0;
+    std::string host;
+};
+
 SharedFacts ReadPackage(std::u16string_view windowsPath) {
-    const std::u16string full = detail::FullWindowsPath(windowsPath);
-    if (full.empty() || detail::AllAccessDenied(full)) {
-        return nullptr;
-    }
+    static ResolvedPackagePath last;
     struct stat info {};
     bool known = false;
-    const std::string host = detail::ResolveHostPath(full, &info, &known);
+    std::string host;
+    if (!last.host.empty() && last.generation == detail::PathsGeneration() &&
+        last.windowsPath == windowsPath && lstat(last.host.c_str(), &info) == 0) {
+        host = last.host;
+        known = true;
+    } else {
+        last.host.clear();
+        const std::u16string full = detail::FullWindowsPath(windowsPath);
+        if (full.empty() || detail::AllAccessDenied(full)) {
+            return nullptr;
+        }
+        host = detail::ResolveHostPath(full, &info, &known);
+        if (known) {
+            last = ResolvedPackagePath{std::u16string(windowsPath), detail::PathsGeneration(), host};
+        }
+    }
     // The resolution looked at the file already, unless it is reached through a link.
     if (host.empty() || ((!known || S_ISLNK(info.st_mode)) && stat(host.c_str(), &info) != 0) ||
         !S_ISREG(info.st_mode)) {

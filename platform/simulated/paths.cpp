@@ -29,7 +29,16 @@ PathState& Paths() {
     return state;
 }
 
-void ResetPaths() { Paths() = PathState{}; }
+// Raised by every change of what a path resolves to or may do.
+std::uint64_t& Generation() {
+    static std::uint64_t generation = 0;
+    return generation;
+}
+
+void ResetPaths() {
+    Paths() = PathState{};
+    ++Generation();
+}
 detail::ResetRegistration resetPaths(&ResetPaths);
 detail::FailableRegistration registerGetFileAttributesW("GetFileAttributesW");
 detail::FailableRegistration registerGetFullPathNameW("GetFullPathNameW");
@@ -98,6 +107,7 @@ win::DWORD CopyOut(const std::u16string& text, win::DWORD bufferLength, win::LPW
 }  // namespace
 
 void MapDrive(char letter, const std::string& hostDirectory) {
+    ++Generation();
     const char upper = (letter >= 'a' && letter <= 'z') ? static_cast<char>(letter - 32) : letter;
     if (hostDirectory.empty()) {
         Paths().drives.erase(upper);
@@ -111,6 +121,7 @@ void MapDrive(char letter, const std::string& hostDirectory) {
 }
 
 void SetCurrentDirectory(std::u16string_view windowsPath) {
+    ++Generation();
     std::u16string full = detail::FullWindowsPath(windowsPath);
     if (!full.empty()) {
         Paths().currentDirectory = full;
@@ -151,14 +162,20 @@ std::u16string WindowsPath(const std::string& hostPath) {
 }
 
 void DenyWriteAccess(std::u16string_view windowsPath) {
+    ++Generation();
     Paths().writeDenied.push_back(detail::FullWindowsPath(windowsPath));
 }
 
 void DenyAllAccess(std::u16string_view windowsPath) {
+    ++Generation();
     Paths().allDenied.push_back(detail::FullWindowsPath(windowsPath));
 }
 
 namespace detail {
+
+std::uint64_t PathsGeneration() {
+    return Generation();
+}
 
 std::u16string FullWindowsPath(std::u16string_view path) {
     if (path.empty()) {

@@ -48,6 +48,10 @@ std::u16string FullWindowsPath(std::u16string_view path);
 std::string ResolveHostPath(std::u16string_view windowsPath, struct stat* info = nullptr,
                             bool* found = nullptr);
 
+// A number that changes whenever the drives, the current directory or the
+// access checks change, that is whenever a path may resolve differently.
+std::uint64_t PathsGeneration();
+
 // Access checks configured by DenyWriteAccess / DenyAllAccess.
 bool WriteDenied(std::u16string_view fullWindowsPath);
 bool AllAccessDenied(std::u16string_view fullWindowsPath);
