@@ -52,7 +52,18 @@ bool AppendPatchList(std::u16string path) {
         ReportMessage(kMessageNoPatchList);
         return false;
     }
-    win::SetFilePointer(file, 0, nullptr, win::FILE_END);
+    // The entries go behind what the file holds. A move that fails (without a
+    // high word it does for any list of 4 GiB or more) would leave the position
+    // at the start and the entries would overwrite earlier ones: nothing is
+    // written then.
+    win::LONG positionHigh = 0;
+    win::SetLastError(win::ERROR_SUCCESS);
+    if (win::SetFilePointer(file, 0, &positionHigh, win::FILE_END) == win::INVALID_SET_FILE_POINTER &&
+        win::GetLastError() != win::ERROR_SUCCESS) {
+        win::CloseHandle(file);
+        ReportMessage(kMessageNoPatchList);
+        return false;
+    }
 
     static const char kSeparator[] = "*****\r\n";
     static const char kLineBreak[] = "\r\n";

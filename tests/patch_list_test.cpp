@@ -94,6 +94,16 @@ TEST_F(PatchList, FilesThatCannotBeOpenedGet310AndNothingIsWritten) {
     EXPECT_FALSE(fs::exists(Host(u"C:\\missing")));
 }
 
+TEST_F(PatchList, ListThatCannotBePositionedAtItsEndIsLeftAlone) {
+    WriteText(Host(u"C:\\users\\simuser\\list.txt"), "earlier entries");
+    sim::InjectFault("SetFilePointer", 1, win::ERROR_INVALID_PARAMETER);
+    EXPECT_FALSE(AppendPatchList(u"list.txt"));
+    EXPECT_EQ(FileText(u"C:\\users\\simuser\\list.txt"), "earlier entries") << "nothing written at the start";
+    ASSERT_EQ(sim::MessageBoxes().size(), 1U);
+    EXPECT_EQ(Narrow(sim::MessageBoxes()[0].text), Narrow(kNoPatchList));
+    EXPECT_TRUE(sim::OpenHandles().empty());
+}
+
 TEST_F(PatchList, UnreadableDescriptionGets300AndKeepsWhatWasWritten) {
     InstanceHandle = BuildModule({.descriptions = {{207, ""}}});
     win::SetLastError(0);
