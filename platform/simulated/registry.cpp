@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "platform/simulated/sim.h"
 #include "platform/simulated/sim_registry.h"
@@ -31,20 +32,120 @@ constexpr win::REGSAM kWritingAccess =
     win::KEY_SET_VALUE | win::KEY_CREATE_SUB_KEY | kKeyCreateLink | kDelete | kWriteDac | kWriteOwner;
 
 struct Value {
-    std::u16string name;
     win::DWORD type = win::REG_NONE;
     std::vector<std::uint8_t> data;
 };
 
+constexpr char16_t FoldChar(char16_t c) {
+    return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
+}
+
+// Value names compare without regard to the case of ASCII letters, in the order
+// of their upper-case forms; a value keeps its name as stored.
+struct NameLess {
+    using is_transparent = void;
+    bool operator()(std::u16string_view a, std::u16string_view b) const {
+        const std::size_t common = std::min(a.size(), b.size());
+        for (std::size_t i = 0; i < common; ++i) {
+            const char16_t x = FoldChar(a[i]);
+            const char16_t y = FoldChar(b[i]);
+            if (x != y) {
+                return x < y;
+            }
+        }
+        return a.size() < b.size();
+    }
+};
+
+// Value names are few and repeat in every product's keys: each is kept once,
+// and a value holds its name's address. Comparing with a name reads that one
+// copy, which stays in the cache, instead of a copy of its own for every value.
+const std::u16string* InternedName(std::u16string_view name) {
+    static std::unordered_set<std::u16string> names;
+    return &*names.emplace(name).first;
+}
+
+struct InternedLess {
+    using is_transparent = void;
+    static std::u16string_view View(const std::u16string* name) { return *name; }
+    static std::u16string_view View(std::u16string_view name) { return name; }
+    template <typename A, typename B>
+    bool operator()(const A& a, const B& b) const {
+        return NameLess{}(View(a), View(b));
+    }
+};
+
+using Values = std::map<const std::u16string*, Value, InternedLess>;
+
+// Stores a value under name, the name's letter case included; false when the
+// value was there already exactly so.
+bool StoreValue(Values& values, std::u16string_view name, win::DWORD type, std::vector<std::uint8_t> data) {
+    auto it = values.find(name);
+    if (it == values.end()) {
+        values.emplace(InternedName(name), Value{type, std::move(data)});
+        return true;
+    }
+    bool changed = false;
+    if (*it->first != name) {
+        auto node = values.extract(it);
+        node.key() = InternedName(name);
+        it = values.insert(std::move(node)).position;
+        changed = true;
+    }
+    if (it->second.type != type || it->second.data != data) {
+        it->second = Value{type, std::move(data)};
+        changed = true;
+    }
+    return changed;
+}
+
+bool EraseValue(Values& values, std::u16string_view name) {
+    auto it = values.find(name);
+    if (it == values.end()) {
+        return false;
+    }
+    values.erase(it);
+    return true;
+}
+
+// The same rule for the hash table of a key with many subkeys. Each entry
+// keeps its name's hash, so that walking a bucket reads no names.
+struct HashedName {
+    std::size_t hash = 0;
+    std::u16string_view name;
+
+    explicit HashedName(std::u16string_view text) : name(text) {
+        std::uint64_t value = 14695981039346656037ULL;
+        for (char16_t c : text) {
+            value = (value ^ FoldChar(c)) * 1099511628211ULL;
+        }
+        hash = static_cast<std::size_t>(value);
+    }
+};
+
+struct NameHash {
+    std::size_t operator()(const HashedName& name) const { return name.hash; }
+};
+
+struct NameEqual {
+    bool operator()(const HashedName& a, const HashedName& b) const {
+        return a.hash == b.hash && a.name.size() == b.name.size() &&
+               std::equal(a.name.begin(), a.name.end(), b.name.begin(),
+                          [](char16_t x, char16_t y) { return FoldChar(x) == FoldChar(y); });
+    }
+};
+
+struct Key;
+using Subkeys = std::map<std::u16string, std::shared_ptr<Key>, NameLess>;
+
 struct Key {
-    std::u16string name;
-    // Both keyed by the folded name.
-    std::map<std::u16string, Value> values;
-    std::map<std::u16string, std::shared_ptr<Key>> subkeys;
+    Values values;
+    // Keyed by each subkey's name as it was created.
+    Subkeys subkeys;
     // Beside the ordered map, for a key with many subkeys (the installer's key
     // of every product): the same subkeys by name in a hash table, so that a
     // lookup does not climb a deep tree of long names.
-    std::unique_ptr<std::unordered_map<std::u16string_view, std::shared_ptr<Key>*>> index;
+    std::unique_ptr<std::unordered_map<HashedName, std::shared_ptr<Key>*, NameHash, NameEqual>> index;
     bool readOnly = false;
     bool deleted = false;
 
@@ -90,35 +191,35 @@ std::uint64_t& RemovalEpoch() {
     return epoch;
 }
 
-using Subkeys = std::map<std::u16string, std::shared_ptr<Key>>;
-
 constexpr std::size_t kIndexedSubkeys = 64;
 
-// The slot of the subkey of that folded name; null when there is none.
-std::shared_ptr<Key>* FindSubkey(Key& key, const std::u16string& folded) {
+// Whether a name sorts after every subkey of the key.
+bool AfterLastSubkey(const Key& key, std::u16string_view name) {
+    return !key.subkeys.empty() && NameLess{}(key.subkeys.rbegin()->first, name);
+}
+
+// The slot of the subkey of that name; null when there is none.
+std::shared_ptr<Key>* FindSubkey(Key& key, std::u16string_view name) {
     if (key.index) {
-        auto it = key.index->find(folded);
+        auto it = key.index->find(HashedName(name));
         return it == key.index->end() ? nullptr : it->second;
     }
-    auto it = key.subkeys.find(folded);
+    auto it = key.subkeys.find(name);
     return it == key.subkeys.end() ? nullptr : &it->second;
 }
 
 // Adds a new, empty subkey that the caller knows to be missing.
-std::shared_ptr<Key>* AddSubkey(Key& key, const std::u16string& folded, std::u16string_view name) {
-    auto child = std::make_shared<Key>();
-    child->name = std::u16string(name);
+std::shared_ptr<Key>* AddSubkey(Key& key, std::u16string_view name) {
     // Files are written in name order, so reading one adds each key at the end.
-    auto hint = !key.subkeys.empty() && key.subkeys.rbegin()->first < folded
-                    ? key.subkeys.end()
-                    : key.subkeys.lower_bound(folded);
-    auto it = key.subkeys.emplace_hint(hint, folded, std::move(child));
+    auto hint = AfterLastSubkey(key, name) ? key.subkeys.end() : key.subkeys.lower_bound(name);
+    auto it = key.subkeys.emplace_hint(hint, std::u16string(name), std::make_shared<Key>());
     if (key.index) {
-        key.index->emplace(it->first, &it->second);
+        key.index->emplace(HashedName(it->first), &it->second);
     } else if (key.subkeys.size() >= kIndexedSubkeys) {
-        key.index = std::make_unique<std::unordered_map<std::u16string_view, std::shared_ptr<Key>*>>();
+        key.index =
+            std::make_unique<std::unordered_map<HashedName, std::shared_ptr<Key>*, NameHash, NameEqual>>();
         for (auto& [childName, slot] : key.subkeys) {
-            key.index->emplace(childName, &slot);
+            key.index->emplace(HashedName(childName), &slot);
         }
     }
     Changed();
@@ -127,7 +228,7 @@ std::shared_ptr<Key>* AddSubkey(Key& key, const std::u16string& folded, std::u16
 
 void EraseSubkey(Key& key, Subkeys::iterator it) {
     if (key.index) {
-        key.index->erase(it->first);
+        key.index->erase(HashedName(it->first));
     }
     key.subkeys.erase(it);
 }
@@ -175,19 +276,6 @@ std::u16string Folded(std::u16string_view text) {
     return folded;
 }
 
-// The folded form of a name in a buffer kept between lookups, so that walking a
-// path allocates nothing once the buffer has grown.
-const std::u16string& FoldedScratch(std::u16string_view text) {
-    static std::u16string scratch;
-    scratch.assign(text);
-    for (char16_t& c : scratch) {
-        if (c >= u'a' && c <= u'z') {
-            c = static_cast<char16_t>(c - 32);
-        }
-    }
-    return scratch;
-}
-
 // Calls visit with every non-empty backslash-separated component of path, in
 // order, until it returns false; false then.
 template <typename Visit>
@@ -210,7 +298,7 @@ bool ForEachComponent(std::u16string_view path, Visit visit) {
 // on the way is missing.
 const std::shared_ptr<Key>* FindBelow(const std::shared_ptr<Key>* slot, std::u16string_view path) {
     ForEachComponent(path, [&](std::u16string_view component) {
-        slot = FindSubkey(**slot, FoldedScratch(component));
+        slot = FindSubkey(**slot, component);
         return slot != nullptr;
     });
     return slot;
@@ -219,9 +307,8 @@ const std::shared_ptr<Key>* FindBelow(const std::shared_ptr<Key>* slot, std::u16
 // The same, creating every missing key on the way.
 const std::shared_ptr<Key>* CreateBelow(const std::shared_ptr<Key>* slot, std::u16string_view path) {
     ForEachComponent(path, [&](std::u16string_view component) {
-        const std::u16string& folded = FoldedScratch(component);
-        std::shared_ptr<Key>* found = FindSubkey(**slot, folded);
-        slot = found != nullptr ? found : AddSubkey(**slot, folded, component);
+        std::shared_ptr<Key>* found = FindSubkey(**slot, component);
+        slot = found != nullptr ? found : AddSubkey(**slot, component);
         return true;
     });
     return slot;
@@ -313,7 +400,7 @@ std::optional<std::vector<std::u16string>> StrictComponents(std::u16string_view 
 std::shared_ptr<Key> Find(const std::shared_ptr<Key>& top, const std::vector<std::u16string>& components) {
     const std::shared_ptr<Key>* slot = &top;
     for (const auto& component : components) {
-        slot = FindSubkey(**slot, FoldedScratch(component));
+        slot = FindSubkey(**slot, component);
         if (slot == nullptr) {
             return nullptr;
         }
@@ -323,25 +410,19 @@ std::shared_ptr<Key> Find(const std::shared_ptr<Key>& top, const std::vector<std
 
 // The subkey of that name, added when missing.
 std::shared_ptr<Key> ChildOrNew(const std::shared_ptr<Key>& key, std::u16string_view component) {
-    const std::u16string& folded = FoldedScratch(component);
     // A name after the last one is new: reading a file in name order adds
     // each key without looking for it first.
-    const bool after = !key->subkeys.empty() && key->subkeys.rbegin()->first < folded;
-    std::shared_ptr<Key>* found = after ? nullptr : FindSubkey(*key, folded);
-    return found != nullptr ? *found : *AddSubkey(*key, folded, component);
+    std::shared_ptr<Key>* found = AfterLastSubkey(*key, component) ? nullptr : FindSubkey(*key, component);
+    return found != nullptr ? *found : *AddSubkey(*key, component);
 }
 
 std::shared_ptr<Key> FindOrCreate(const std::shared_ptr<Key>& top,
                                   const std::vector<std::u16string>& components) {
     const std::shared_ptr<Key>* slot = &top;
     for (const auto& component : components) {
-        const std::u16string& folded = FoldedScratch(component);
         Key& key = **slot;
-        // A name after the last one is new: reading a file in name order adds
-        // each key without looking for it first.
-        const bool after = !key.subkeys.empty() && key.subkeys.rbegin()->first < folded;
-        std::shared_ptr<Key>* found = after ? nullptr : FindSubkey(key, folded);
-        slot = found != nullptr ? found : AddSubkey(key, folded, component);
+        std::shared_ptr<Key>* found = AfterLastSubkey(key, component) ? nullptr : FindSubkey(key, component);
+        slot = found != nullptr ? found : AddSubkey(key, component);
     }
     return *slot;
 }
@@ -460,10 +541,9 @@ const std::shared_ptr<Key>* WalkHookPath(win::HKEY root, std::u16string_view sub
             end = subKey.size();
         }
         const std::u16string_view component = subKey.substr(position, end - position);
-        const std::u16string& folded = FoldedScratch(component);
-        std::shared_ptr<Key>* found = FindSubkey(**slot, folded);
+        std::shared_ptr<Key>* found = FindSubkey(**slot, component);
         if (found == nullptr && create) {
-            found = AddSubkey(**slot, folded, component);
+            found = AddSubkey(**slot, component);
         }
         slot = found;
         if (slot != nullptr) {
@@ -566,11 +646,6 @@ void AppendEscaped(std::string& out, std::u16string_view text) {
     }
 }
 
-std::string EscapedFileText(std::u16string_view text) {
-    std::string out;
-    AppendEscaped(out, text);
-    return out;
-}
 
 // The text of a REG_SZ value when it can be written as "text" and read back to
 // the same bytes: one terminating NUL and no other, no line break, no lone
@@ -604,15 +679,15 @@ std::optional<std::u16string> PlainStringData(const Value& value) {
     return text;
 }
 
-void WriteValueLine(const Value& value, std::string& out) {
+void WriteValueLine(std::u16string_view name, const Value& value, std::string& out) {
     static constexpr char kHexDigits[] = "0123456789abcdef";
-    auto appendName = [&value](std::string& to) {
-        if (value.name.empty()) {
+    auto appendName = [name](std::string& to) {
+        if (name.empty()) {
             to += "@=";
             return;
         }
         to += '"';
-        AppendEscaped(to, value.name);
+        AppendEscaped(to, name);
         to += "\"=";
     };
     if (const auto text = PlainStringData(value)) {
@@ -667,9 +742,8 @@ void WriteKey(const Key& key, std::string& path, bool isTop, std::string& out,
         out += '[';
         out += path;
         out += "]\n";
-        for (const auto& [folded, value] : key.values) {
-            (void)folded;
-            WriteValueLine(value, out);
+        for (const auto& [name, value] : key.values) {
+            WriteValueLine(*name, value, out);
         }
         out += '\n';
         if (out.size() >= kFilePieceBytes) {
@@ -678,10 +752,9 @@ void WriteKey(const Key& key, std::string& path, bool isTop, std::string& out,
         }
     }
     const std::size_t length = path.size();
-    for (const auto& [folded, child] : key.subkeys) {
-        (void)folded;
+    for (const auto& [name, child] : key.subkeys) {
         path += '\\';
-        path += ToUtf8(child->name);
+        path += ToUtf8(name);
         WriteKey(*child, path, false, out, sink);
         path.resize(length);
     }
@@ -906,7 +979,8 @@ bool ParseKeyLine(FileParser& parser, std::size_t lineIndex, std::u16string_view
         }
         std::vector<std::u16string> parent(components.begin(), components.end() - 1);
         if (auto key = Find(tree, parent)) {
-            if (auto it = key->subkeys.find(Folded(components.back())); it != key->subkeys.end()) {
+            if (auto it = key->subkeys.find(std::u16string_view(components.back()));
+                it != key->subkeys.end()) {
                 EraseSubkey(*key, it);
             }
         }
@@ -972,9 +1046,8 @@ bool ParseValueLine(FileParser& parser, std::size_t lineIndex, std::u16string_vi
     ++position;
     const std::u16string_view data = TrimmedView(line.substr(position));
     Value value;
-    value.name = name;
     if (data == u"-") {
-        parser.current->values.erase(Folded(name));
+        EraseValue(parser.current->values, name);
         return true;
     }
     if (!data.empty() && data[0] == u'"') {
@@ -1038,7 +1111,7 @@ bool ParseValueLine(FileParser& parser, std::size_t lineIndex, std::u16string_vi
     } else {
         return parser.Fail(lineIndex, "unknown kind of value data");
     }
-    parser.current->values[Folded(name)] = std::move(value);
+    StoreValue(parser.current->values, name, value.type, std::move(value.data));
     return true;
 }
 
@@ -1064,7 +1137,7 @@ bool DeleteRegistryKey(win::HKEY root, std::u16string_view subKey) {
     if (!parent) {
         return false;
     }
-    auto it = parent->subkeys.find(Folded(components.back()));
+    auto it = parent->subkeys.find(std::u16string_view(components.back()));
     if (it == parent->subkeys.end()) {
         return false;
     }
@@ -1081,9 +1154,9 @@ bool RegistryKeyExists(win::HKEY root, std::u16string_view subKey) {
 std::vector<std::u16string> RegistrySubkeyNames(win::HKEY root, std::u16string_view subKey) {
     std::vector<std::u16string> names;
     if (Key* key = FindHookKey(root, subKey)) {
-        for (const auto& [folded, child] : key->subkeys) {
-            (void)folded;
-            names.push_back(child->name);
+        for (const auto& [name, child] : key->subkeys) {
+            (void)child;
+            names.push_back(name);
         }
     }
     return names;
@@ -1092,15 +1165,8 @@ std::vector<std::u16string> RegistrySubkeyNames(win::HKEY root, std::u16string_v
 void SetRegistryValue(win::HKEY root, std::u16string_view subKey, std::u16string_view name, win::DWORD type,
                       std::vector<std::uint8_t> data) {
     if (Key* key = CreateHookKey(root, subKey)) {
-        auto slot = key->values.find(FoldedScratch(name));
-        const bool added = slot == key->values.end();
-        if (added) {
-            slot = key->values.try_emplace(Folded(name)).first;
-        }
-        Value& value = slot->second;
         // Storing what is already there is no change.
-        if (added || value.name != name || value.type != type || value.data != data) {
-            value = Value{std::u16string(name), type, std::move(data)};
+        if (StoreValue(key->values, name, type, std::move(data))) {
             Changed();
         }
     }
@@ -1127,7 +1193,7 @@ void SetRegistryDword(win::HKEY root, std::u16string_view subKey, std::u16string
 
 bool DeleteRegistryValue(win::HKEY root, std::u16string_view subKey, std::u16string_view name) {
     Key* key = FindHookKey(root, subKey);
-    if (key == nullptr || key->values.erase(Folded(name)) == 0) {
+    if (key == nullptr || !EraseValue(key->values, name)) {
         return false;
     }
     Changed();
@@ -1140,7 +1206,7 @@ std::optional<RegistryValue> ReadRegistryValue(win::HKEY root, std::u16string_vi
     if (key == nullptr) {
         return std::nullopt;
     }
-    auto it = key->values.find(FoldedScratch(name));
+    auto it = key->values.find(name);
     if (it == key->values.end()) {
         return std::nullopt;
     }
@@ -1153,7 +1219,7 @@ std::optional<std::u16string> ReadRegistryValueText(win::HKEY root, std::u16stri
     if (key == nullptr) {
         return std::nullopt;
     }
-    auto it = key->values.find(FoldedScratch(name));
+    auto it = key->values.find(name);
     if (it == key->values.end()) {
         return std::nullopt;
     }
@@ -1350,7 +1416,7 @@ LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, DWORD* reserved, DWORD* ty
     if ((resolved->access & KEY_QUERY_VALUE) == 0) {
         return ERROR_ACCESS_DENIED;
     }
-    auto it = resolved->key->values.find(sim::Folded(sim::ValueName(valueName)));
+    auto it = resolved->key->values.find(sim::ValueName(valueName));
     if (it == resolved->key->values.end()) {
         return ERROR_FILE_NOT_FOUND;
     }
@@ -1392,7 +1458,7 @@ LSTATUS RegDeleteValueW(HKEY key, LPCWSTR valueName) {
     if ((resolved->access & KEY_SET_VALUE) == 0) {
         return ERROR_ACCESS_DENIED;
     }
-    if (resolved->key->values.erase(sim::Folded(sim::ValueName(valueName))) == 0) {
+    if (!sim::EraseValue(resolved->key->values, sim::ValueName(valueName))) {
         return ERROR_FILE_NOT_FOUND;
     }
     sim::Changed();
