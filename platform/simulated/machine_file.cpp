@@ -1,5 +1,7 @@
 #include "platform/simulated/machine_file.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,11 +31,28 @@ struct MachineFileState {
     // nothing leaves the file alone, hand-edited layout and all, without the
     // registry being written out to find that out.
     std::uint64_t savedGeneration = 0;
-    // The file's text as read or written, so that changes that came to nothing
-    // do not rewrite it either.
-    std::string savedText;
+    // The file's text as read, so that changes that came to nothing do not
+    // rewrite it either: the file mapped, or read when it cannot be.
+    std::string_view savedText;
+    std::string readText;
+    void* mapping = nullptr;
+    std::size_t mappingSize = 0;
+    // The mapped file as it was, so that one changed in place since (which
+    // would take pages from under the mapping) is written without comparing.
+    struct stat mappedInfo {};
     bool savedTextKnown = false;
     bool mustWrite = false;
+
+    void ForgetText() {
+        if (mapping != nullptr) {
+            munmap(mapping, mappingSize);
+        }
+        mapping = nullptr;
+        mappingSize = 0;
+        readText.clear();
+        savedText = {};
+        savedTextKnown = false;
+    }
 };
 
 MachineFileState& MachineFile() {
@@ -42,7 +61,41 @@ MachineFileState& MachineFile() {
 }
 
 void ResetMachineFile() {
+    MachineFile().ForgetText();
     MachineFile() = MachineFileState{};
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path, int& cause);
+
+// A machine file of many products is tens of megabytes: mapped, its pages come
+// from the page cache instead of being copied into fresh memory. False with
+// the cause when it cannot be opened; nothing mapped for an empty file.
+bool MapWholeFile(const std::string& path, MachineFileState& state, int& cause) {
+    const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) {
+        cause = errno;
+        return false;
+    }
+    struct stat info {};
+    void* mapped = MAP_FAILED;
+    if (fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+        mapped = mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ, MAP_PRIVATE, descriptor, 0);
+    }
+    close(descriptor);
+    if (mapped == MAP_FAILED) {
+        auto text = ReadWholeFile(path, cause);
+        if (!text) {
+            return false;
+        }
+        state.readText = std::move(*text);
+        state.savedText = state.readText;
+        return true;
+    }
+    state.mapping = mapped;
+    state.mappingSize = static_cast<std::size_t>(info.st_size);
+    state.mappedInfo = info;
+    state.savedText = std::string_view(static_cast<const char*>(mapped), state.mappingSize);
+    return true;
 }
 detail::ResetRegistration resetMachineFile(&ResetMachineFile);
 
@@ -142,6 +195,7 @@ void BuildDemoMachine() {
 
 bool LoadMachine() {
     MachineFileState& state = MachineFile();
+    state.ForgetText();
     state = MachineFileState{};
     const char* named = std::getenv("SIMWIN_MACHINE");
     state.path = named == nullptr ? "" : named;
@@ -151,8 +205,7 @@ bool LoadMachine() {
         return true;
     }
     int cause = 0;
-    auto text = ReadWholeFile(state.path, cause);
-    if (!text) {
+    if (!MapWholeFile(state.path, state, cause)) {
         if (cause != ENOENT) {
             std::fprintf(stderr, "SIMWIN_MACHINE %s: %s\n", state.path.c_str(), std::strerror(cause));
             state.path.clear();
@@ -162,12 +215,12 @@ bool LoadMachine() {
         state.mustWrite = true;
     } else {
         std::string error;
-        if (!LoadRegistryFileText(*text, error)) {
+        if (!LoadRegistryFileText(state.savedText, error)) {
             std::fprintf(stderr, "SIMWIN_MACHINE %s: %s\n", state.path.c_str(), error.c_str());
+            state.ForgetText();
             state.path.clear();
             return false;
         }
-        state.savedText = std::move(*text);
         state.savedTextKnown = true;
     }
     state.savedGeneration = RegistryGeneration();
@@ -190,6 +243,13 @@ void SaveMachine() {
     FILE* file = std::fopen(temporary.c_str(), "wb");
     bool written = file != nullptr;
     bool same = !state.mustWrite && state.savedTextKnown;
+    if (same && state.mapping != nullptr) {
+        struct stat now {};
+        same = stat(state.path.c_str(), &now) == 0 && now.st_dev == state.mappedInfo.st_dev &&
+               now.st_ino == state.mappedInfo.st_ino && now.st_size == state.mappedInfo.st_size &&
+               now.st_mtim.tv_sec == state.mappedInfo.st_mtim.tv_sec &&
+               now.st_mtim.tv_nsec == state.mappedInfo.st_mtim.tv_nsec;
+    }
     std::size_t offset = 0;
     WriteRegistryFileText([&](std::string_view piece) {
         same = same && offset + piece.size() <= state.savedText.size() &&
@@ -215,8 +275,7 @@ void SaveMachine() {
     }
     // The file now holds a text that is not kept; the next change that comes to
     // nothing is written once more.
-    state.savedText.clear();
-    state.savedTextKnown = false;
+    state.ForgetText();
     state.savedGeneration = RegistryGeneration();
     state.mustWrite = false;
 }
