@@ -25,8 +25,17 @@ add_custom_command(OUTPUT "${RESOURCE_IMAGE}"
             "${SPINSTALL_RESOURCE_SCRIPT}"
     DEPENDS rccompile "${SPINSTALL_RESOURCE_SCRIPT}" "${PACKAGE_FILE}" ${RESOURCE_INPUTS}
     COMMENT "Compiling the resource script")
+# The package's bytes go on a page boundary of the executable file, so that
+# the kernel copies them to a new file page by page (the extract mode).
+add_executable(resource-data-offset tools/resource-data-offset.cpp)
+set(RESOURCE_PADDING "${RESOURCE_BUILD_DIR}/resource_padding.s")
+add_custom_command(OUTPUT "${RESOURCE_PADDING}"
+    COMMAND resource-data-offset "${RESOURCE_IMAGE}" MSP IDR_MSP "${RESOURCE_PADDING}"
+    DEPENDS resource-data-offset "${RESOURCE_IMAGE}"
+    COMMENT "Placing the package on a page boundary")
 configure_file(cmake/embedded_resources.S.in "${RESOURCE_BUILD_DIR}/embedded_resources.S" @ONLY)
-set_source_files_properties("${RESOURCE_BUILD_DIR}/embedded_resources.S" PROPERTIES OBJECT_DEPENDS "${RESOURCE_IMAGE}")
+set_source_files_properties("${RESOURCE_BUILD_DIR}/embedded_resources.S" PROPERTIES
+    OBJECT_DEPENDS "${RESOURCE_IMAGE};${RESOURCE_PADDING}")
 add_library(embedded_resources OBJECT "${RESOURCE_BUILD_DIR}/embedded_resources.S")
 
 add_executable(spinstall platform/simulated/main.cpp $<TARGET_OBJECTS:embedded_resources>)
