@@ -139,10 +139,10 @@ int main(int argc, char** argv) {
     if (sim::RunAsPackageReader()) {
         _exit(0);
     }
+    RestartWithLargePagesIfWorthIt(argv);
     // A machine with many products builds and drops buffers of megabytes (its
     // registry file, the target list); kept in the heap when freed, they are
     // used again instead of being returned to the kernel and faulted in anew.
-    RestartWithLargePagesIfWorthIt(argv);
     mallopt(M_MMAP_THRESHOLD, 32 << 20);
     mallopt(M_TRIM_THRESHOLD, 256 << 20);
     const std::string root = EnvironmentOr("SIMWIN_ROOT", "/tmp/simwin-" + std::to_string(getuid()));
